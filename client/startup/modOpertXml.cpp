@@ -1,0 +1,135 @@
+#include "client/startup/modOpertXml.h"
+
+#include <windows.h>
+#include <msxml2.h>
+
+#include "common/product.h"
+#include "common/win/files.h"
+#include "common/win/owners.h"
+#include "common/win/paths.h"
+#include "common/win/winstr.h"
+
+namespace modOpertXml {
+
+namespace {
+
+using win::Bstr;
+using win::ComPtr;
+
+ComPtr<IXMLDOMDocument> NewDocument() {
+  ComPtr<IXMLDOMDocument> doc;
+  CLSID clsid;
+  if (FAILED(::CLSIDFromProgID(L"Msxml2.DOMDocument.3.0", &clsid))) return doc;
+  if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, doc.put_void())))
+    doc.reset();
+  else
+    doc->put_async(VARIANT_FALSE);
+  return doc;
+}
+
+// Loads the file; null when it has no root element (empty, not well-formed).
+ComPtr<IXMLDOMDocument> LoadDocument(const std::wstring& path) {
+  ComPtr<IXMLDOMDocument> doc = NewDocument();
+  if (!doc) return doc;
+  win::Variant where(path);
+  VARIANT_BOOL loaded = VARIANT_FALSE;
+  doc->load(*where.get(), &loaded);  // the root element decides, not this result
+  ComPtr<IXMLDOMElement> root;
+  if (doc->get_documentElement(root.put()) != S_OK || !root) doc.reset();
+  return doc;
+}
+
+ComPtr<IXMLDOMNode> SelectKey(IXMLDOMDocument* doc, const std::wstring& key) {
+  ComPtr<IXMLDOMNode> node;
+  Bstr query(L".//" + key);
+  if (doc->selectSingleNode(query.get(), node.put()) != S_OK) node.reset();
+  return node;
+}
+
+// Saves beside the file and replaces it in one step, so an interrupted or
+// failed save never leaves a damaged "cfg.xml".
+bool SaveReplacing(IXMLDOMDocument* doc, const std::wstring& path) {
+  const std::wstring temp = win::TempPathBeside(path);
+  win::Variant where(temp);
+  if (FAILED(doc->save(*where.get())) || !win::ReplaceInOneStep(temp, path)) {
+    ::DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool AppendElement(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* name, const std::wstring& value,
+                   ComPtr<IXMLDOMElement>* created) {
+  ComPtr<IXMLDOMElement> element;
+  Bstr tag(name);
+  if (FAILED(doc->createElement(tag.get(), element.put())) || !element) return false;
+  ComPtr<IXMLDOMNode> added;
+  if (FAILED(parent->appendChild(element.get(), added.put()))) return false;
+  if (!value.empty()) {
+    ComPtr<IXMLDOMText> textNode;
+    Bstr data(value);
+    if (FAILED(doc->createTextNode(data.get(), textNode.put())) || !textNode) return false;
+    ComPtr<IXMLDOMNode> addedText;
+    if (FAILED(element->appendChild(textNode.get(), addedText.put()))) return false;
+  }
+  if (created) *created = std::move(element);
+  return true;
+}
+
+}  // namespace
+
+std::wstring ConfigPath() { return win::AppFolder() + win::W(product::kConfigFile); }
+
+bool ConfigFileExists() { return win::IsNormalFile(ConfigPath()); }
+
+bool EnsureConfigFile() {
+  const std::wstring path = ConfigPath();
+  if (win::IsNormalFile(path)) return true;
+  win::ComScope com;
+  ComPtr<IXMLDOMDocument> doc = NewDocument();
+  if (!doc) return false;
+  struct Row {
+    const wchar_t* name;
+    std::wstring value;
+  };
+  const Row rows[] = {
+      {L"config", L""},
+      {L"autorun", L"1"},
+      {L"shortlnk", L"1"},
+      {L"closetotray", L"1"},
+      {L"ver", win::W(product::ClientVersionText())},
+  };
+  ComPtr<IXMLDOMElement> root;
+  if (!AppendElement(doc.get(), doc.get(), rows[0].name, rows[0].value, &root)) return false;
+  for (size_t i = 1; i < std::size(rows); ++i)
+    if (!AppendElement(doc.get(), root.get(), rows[i].name, rows[i].value, nullptr)) return false;
+  return SaveReplacing(doc.get(), path);
+}
+
+std::wstring ReadConfigKey(const std::wstring& key) {
+  const std::wstring path = ConfigPath();
+  if (!win::IsNormalFile(path)) return std::wstring();
+  win::ComScope com;
+  ComPtr<IXMLDOMDocument> doc = LoadDocument(path);
+  if (!doc) return std::wstring();
+  ComPtr<IXMLDOMNode> node = SelectKey(doc.get(), key);
+  if (!node) return std::wstring();
+  Bstr value;
+  if (FAILED(node->get_text(value.put()))) return std::wstring();
+  return value.str();
+}
+
+bool WriteConfigKey(const std::wstring& key, const std::wstring& value) {
+  const std::wstring path = ConfigPath();
+  if (!win::IsNormalFile(path)) return false;
+  win::ComScope com;
+  ComPtr<IXMLDOMDocument> doc = LoadDocument(path);
+  if (!doc) return false;
+  ComPtr<IXMLDOMNode> node = SelectKey(doc.get(), key);
+  if (!node) return false;  // nothing to change: the file stays as it is
+  Bstr text(value);
+  if (FAILED(node->put_text(text.get()))) return false;
+  return SaveReplacing(doc.get(), path);
+}
+
+}  // namespace modOpertXml

@@ -1,0 +1,10 @@
+# vel_app_resources(<target> <internal name> <description> [extra .rc text])
+# Adds the version resource and the application manifest to an executable.
+function(vel_app_resources target name description)
+  set(VEL_INTERNAL_NAME ${name})
+  set(VEL_FILE_DESCRIPTION ${description})
+  set(VEL_RC_EXTRA "${ARGN}")
+  set(out ${CMAKE_BINARY_DIR}/generated/${name}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/app.rc.in ${out} @ONLY)
+  target_sources(${target} PRIVATE ${out})
+endfunction()

@@ -1,0 +1,33 @@
+// Names and addresses of the product. No Windows header: built natively too.
+#pragma once
+
+#include <string>
+
+#include "buildinfo.h"
+
+namespace product {
+
+inline constexpr char16_t kAppTitle[] = u"Velmora音乐盒";
+inline constexpr char16_t kSiteName[] = u"Velmora音乐网";
+inline constexpr char16_t kConfigFile[] = u"\\cfg.xml";
+inline constexpr char16_t kIconFile[] = u"\\Icon.ico";
+inline constexpr char16_t kUpdaterFile[] = u"\\velUpdate.exe";
+
+// "http://" + host, no path and no trailing slash.
+inline std::u16string WebHome() { return std::u16string(u"http://") + buildinfo::kWebHost; }
+inline std::u16string MusicHome() { return std::u16string(u"http://") + buildinfo::kMusicHost; }
+inline std::u16string MusicNoAutoplay() { return MusicHome() + u"/?autoplay=0"; }
+inline std::u16string StatisticsAddress() {
+  return std::u16string(u"http://") + buildinfo::kUpdateHost + u"/count/?all";
+}
+inline std::u16string ManifestAddress() {
+  return std::u16string(u"http://") + buildinfo::kUpdateHost + u"/box/update.xml";
+}
+
+// major "." minor "." revision, plain decimal.
+std::u16string VersionText(unsigned major, unsigned minor, unsigned revision);
+inline std::u16string ClientVersionText() {
+  return VersionText(buildinfo::kVersionMajor, buildinfo::kVersionMinor, buildinfo::kVersionRevision);
+}
+
+}  // namespace product

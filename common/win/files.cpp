@@ -1,0 +1,52 @@
+#include "common/win/files.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "common/win/owners.h"
+
+namespace win {
+
+bool IsNormalFile(const std::wstring& path) {
+  if (path.empty() || path.find_first_of(L"*?") != std::wstring::npos) return false;
+  WIN32_FIND_DATAW fd;
+  UniqueFind find(::FindFirstFileW(path.c_str(), &fd));
+  if (!find) return false;
+  constexpr DWORD kNotNormal = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  return (fd.dwFileAttributes & kNotNormal) == 0;
+}
+
+bool IsDirectory(const std::wstring& path) {
+  const DWORD attrs = ::GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  char buf[64 * 1024];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) return false;
+    if (got == 0) return true;
+    bytes.append(buf, got);
+  }
+}
+
+std::wstring TempPathBeside(const std::wstring& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".tmp";
+}
+
+bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target) {
+  // A read-only target is not ours to replace (Windows refuses it; Wine
+  // would not).
+  const DWORD attrs = ::GetFileAttributesW(target.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) return false;
+  return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+}  // namespace win

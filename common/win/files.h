@@ -1,0 +1,24 @@
+// File-system helpers shared by both programs.
+#pragma once
+
+#include <string>
+
+namespace win {
+
+// True when a directory lookup of the exact path, restricted to normal
+// files, finds it: a folder, or a file with the hidden or system
+// attribute, counts as absent.
+bool IsNormalFile(const std::wstring& path);
+bool IsDirectory(const std::wstring& path);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+
+// A name beside `path` for a file that will replace it ("<path>.<n>.tmp").
+std::wstring TempPathBeside(const std::wstring& path);
+
+// Replaces `target` by `source` in one step (same folder). On failure the
+// target stays as it was and the caller still owns `source`.
+bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target);
+
+}  // namespace win

@@ -1,0 +1,139 @@
+#include "client/startup/modOpertXml.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using testsupport::ReadFileBytes;
+using testsupport::WriteFileBytes;
+
+const std::string kFresh =
+    "<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray><ver>1.0.0</ver></config>";
+
+// A BOM and a final line break are allowed around the one-line document.
+std::string Core(std::string s) {
+  if (s.rfind("\xEF\xBB\xBF", 0) == 0) s.erase(0, 3);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+class ConfigFile : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  testsupport::AppFolderScope scope{dir.path()};
+  std::wstring path = dir / L"cfg.xml";
+  void Put(const std::string& bytes) { ASSERT_TRUE(WriteFileBytes(path, bytes)); }
+};
+
+TEST_F(ConfigFile, FirstCreationWritesTheDefaultsOnOneLine) {
+  ASSERT_FALSE(modOpertXml::ConfigFileExists());
+  EXPECT_TRUE(modOpertXml::EnsureConfigFile());
+  EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"1.0.0");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"closetotray"), L"1");
+}
+
+TEST_F(ConfigFile, EnsureLeavesAnyExistingFileAlone) {
+  for (const std::string& content : {std::string(), std::string("not xml <<"), std::string("<config/>")}) {
+    Put(content);
+    EXPECT_TRUE(modOpertXml::EnsureConfigFile());
+    EXPECT_EQ(ReadFileBytes(path), content);
+  }
+}
+
+TEST_F(ConfigFile, HiddenFileOrFolderOfThatNameCountsAsAbsent) {
+  Put(kFresh);
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_FALSE(modOpertXml::ConfigFileExists());
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"");
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"9.9.9"));
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
+
+  ::DeleteFileW(path.c_str());
+  ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr));
+  EXPECT_FALSE(modOpertXml::ConfigFileExists());
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"");
+  ::RemoveDirectoryW(path.c_str());
+}
+
+TEST_F(ConfigFile, KeysAreFoundAtAnyDepthFirstOccurrenceWinsAndCaseMatters) {
+  Put("<config><group><autorun>0</autorun></group><ver>1.2.3</ver><ver>9.9.9</ver><Shortlnk>1</Shortlnk></config>");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"0");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"1.2.3");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"shortlnk"), L"");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"closetotray"), L"");
+
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"ver", L"2.0.0"));
+  EXPECT_EQ(Core(ReadFileBytes(path)),
+            "<config><group><autorun>0</autorun></group><ver>2.0.0</ver><ver>9.9.9</ver><Shortlnk>1</Shortlnk></config>");
+}
+
+TEST_F(ConfigFile, EmptyOrUnparsableFileReadsEmptyAndIsNeverWritten) {
+  for (const std::string& content : {std::string(), std::string("<config><ver>1.0.0</ver>"),
+                                    std::string("\x01\x02\xff\xfe binary")}) {
+    Put(content);
+    EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"");
+    EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"1.0.0"));
+    EXPECT_EQ(ReadFileBytes(path), content);
+  }
+}
+
+TEST_F(ConfigFile, WriteNeverCreatesTheFile) {
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"1.0.0"));
+  EXPECT_FALSE(testsupport::FileExists(path));
+}
+
+TEST_F(ConfigFile, MissingKeyLeavesTheFileByteForByte) {
+  const std::string indented = "<config>\r\n  <autorun>1</autorun>\r\n</config>\r\n";
+  Put(indented);
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"1.0.0"));
+  EXPECT_EQ(ReadFileBytes(path), indented);
+}
+
+TEST_F(ConfigFile, HandIndentedFileIsRewrittenOnOneLineWithItsValues) {
+  Put("\xEF\xBB\xBF<config>\n\t<autorun>0</autorun>\n\t<shortlnk>1</shortlnk>\n\t<closetotray>0</closetotray>\n"
+      "\t<ver>0.9.0</ver>\n</config>\n");
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"shortlnk", L"0"));
+  EXPECT_EQ(Core(ReadFileBytes(path)),
+            "<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray><ver>0.9.0</ver></config>");
+}
+
+TEST_F(ConfigFile, EmptyValueEmptiesTheElementAndTextIsReplacedWhole) {
+  Put("<config><autorun>1<b>x</b>2</autorun><ver>1</ver></config>");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"1x2");
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"autorun", L""));
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"");
+  const std::string core = Core(ReadFileBytes(path));
+  EXPECT_TRUE(core == "<config><autorun/><ver>1</ver></config>" ||
+              core == "<config><autorun></autorun><ver>1</ver></config>")
+      << core;
+}
+
+TEST_F(ConfigFile, FailedSaveLeavesTheOldFileAndNoLeftovers) {
+  Put(kFresh);
+  // Another process holds the file open without sharing: the replace fails.
+  HANDLE lock = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"7.7.7"));
+  ::CloseHandle(lock);
+  EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
+  WIN32_FIND_DATAW fd;
+  HANDLE find = ::FindFirstFileW((dir / L"*.tmp").c_str(), &fd);
+  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "temporary file left behind";
+  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+}
+
+TEST_F(ConfigFile, ReadOnlyFileIsNotReplaced) {
+  Put(kFresh);
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"7.7.7"));
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+"""velBox.exe started in a folder of its own writes "cfg.xml" as a first
+start does, and records only its version in a file from an older client."""
+import unittest
+
+from tests.support import vel
+
+FRESH = ("<config><autorun>1</autorun><shortlnk>1</shortlnk>"
+         "<closetotray>1</closetotray><ver>{}</ver></config>").format(vel.VERSION)
+
+
+def core(data: bytes) -> bytes:
+    if data.startswith(b"\xef\xbb\xbf"):
+        data = data[3:]
+    return data.rstrip(b"\r\n")
+
+
+class StartupTest(unittest.TestCase):
+    def setUp(self):
+        self.app = vel.InstallDir("startup")
+        self.cfg = self.app.file("cfg.xml")
+        self.prog = None
+
+    def tearDown(self):
+        if self.prog:
+            self.prog.kill()
+        self.app.remove()
+
+    def start(self, *args):
+        self.prog = vel.Program(self.app.file("velBox.exe"), *args)
+
+    def test_first_start_writes_the_default_file(self):
+        self.start()
+        got = vel.wait_until(lambda: self.cfg.exists() and core(self.cfg.read_bytes()) == FRESH.encode(), 30)
+        self.assertTrue(got, self.cfg.read_bytes() if self.cfg.exists() else b"no cfg.xml")
+        self.assertTrue(self.prog.running(), "the client ended instead of showing its window")
+
+    def test_older_file_keeps_its_options_and_gets_the_new_version(self):
+        old = b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>0</closetotray><ver>0.9.0</ver></config>"
+        self.cfg.write_bytes(old)
+        self.start()
+        want = old.replace(b"0.9.0", vel.VERSION.encode())
+        got = vel.wait_until(lambda: core(self.cfg.read_bytes()) == want, 30)
+        self.assertTrue(got, self.cfg.read_bytes())
+
+    def test_unparsable_file_is_left_alone_and_the_window_still_shows(self):
+        self.cfg.write_bytes(b"<config><ver>0.9.0</ver>")
+        self.start()
+        # The window is up once the process has been running for a while.
+        vel.wait_until(lambda: False, 3)
+        self.assertTrue(self.prog.running())
+        self.assertEqual(self.cfg.read_bytes(), b"<config><ver>0.9.0</ver>")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,126 @@
+"""End-to-end helpers: run the real programs under Wine in the build tree's
+prefix, in install folders of their own, against the stand-in hosts."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import urllib.request
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = Path(os.environ.get("VELBOX_BUILD", ROOT / "build" / "windows")).resolve()
+PREFIX = BUILD / "wineprefix"
+WINE_RUN = ROOT / "tools" / "wine-run.sh"
+HOSTS = {
+    "web": os.environ.get("VELBOX_WEB_HOST", "127.0.0.1:18081"),
+    "music": os.environ.get("VELBOX_MUSIC_HOST", "127.0.0.1:18082"),
+    "update": os.environ.get("VELBOX_UPDATE_HOST", "127.0.0.1:18083"),
+}
+VERSION = os.environ.get("VELBOX_VERSION", "1.0.0")
+DRIVE_C = PREFIX / "drive_c"
+
+
+def wine_env():
+    env = dict(os.environ)
+    env.update(WINEPREFIX=str(PREFIX), WINEDEBUG="-all", LC_ALL="zh_CN.UTF-8")
+    env.setdefault("WINEDLLOVERRIDES", "mscoree=")
+    envfile = BUILD / "harness" / "env"
+    if envfile.exists():
+        for line in envfile.read_text().splitlines():
+            if line.startswith("export DISPLAY="):
+                env["DISPLAY"] = line.split("=", 1)[1]
+    return env
+
+
+def windows_path(p):
+    """The Windows path of a file inside the prefix's drive C."""
+    rel = Path(p).resolve().relative_to(DRIVE_C.resolve())
+    return "C:\\" + str(rel).replace("/", "\\")
+
+
+class InstallDir:
+    """A folder on the prefix's drive C holding copies of the programs."""
+
+    def __init__(self, name="app", programs=("velBox.exe",)):
+        base = DRIVE_C / "velbox-tests"
+        base.mkdir(parents=True, exist_ok=True)
+        self.path = Path(tempfile.mkdtemp(prefix=name + "-", dir=base))
+        for p in programs:
+            shutil.copy2(BUILD / p, self.path / p)
+
+    def file(self, name):
+        return self.path / name
+
+    def win(self, name=""):
+        return windows_path(self.path / name) if name else windows_path(self.path)
+
+    def remove(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Program:
+    """A Windows program running under Wine; killed by id when the test ends."""
+
+    def __init__(self, exe_path, *args, cwd=None):
+        self.proc = subprocess.Popen(
+            [str(WINE_RUN), "--build", str(BUILD), str(exe_path), *args],
+            cwd=str(cwd or Path(exe_path).parent), env=wine_env(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+
+    def wait(self, timeout):
+        return self.proc.wait(timeout=timeout)
+
+    def running(self):
+        return self.proc.poll() is None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(timeout=10)
+
+
+def run_wine(*args, timeout=60):
+    """Runs a Wine command (reg, cmd, ...) to completion; returns its output."""
+    r = subprocess.run([str(WINE_RUN), "--build", str(BUILD), *args], env=wine_env(),
+                       stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+    return r.returncode, r.stdout.decode("utf-8", "replace")
+
+
+def wait_until(cond, timeout, step=0.1):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        v = cond()
+        if v:
+            return v
+        time.sleep(step)
+    return cond()
+
+
+# --- stand-in hosts -------------------------------------------------------
+
+def _ctl(path, data=None):
+    url = f"http://{HOSTS['update']}{path}"
+    req = urllib.request.Request(url, data=data, method="POST" if data is not None else "GET")
+    with urllib.request.urlopen(req, timeout=10) as r:
+        return r.read()
+
+
+def hosts_reset():
+    _ctl("/_ctl/reset", b"")
+
+
+def hosts_route(**route):
+    _ctl("/_ctl/route", json.dumps(route).encode())
+
+
+def hosts_log(role=None):
+    lines = _ctl("/_ctl/log").decode("utf-8").splitlines()
+    entries = [json.loads(l) for l in lines if l.strip()]
+    return [e for e in entries if role is None or e["role"] == role]
