@@ -1,5 +1,5 @@
 # Sourced: the Wine environment of a build tree.  wine-env.sh BUILD_DIR
-_vel_build=${1:?build dir}
+_vel_build=$(cd "${1:?build dir}" && pwd)
 export WINEPREFIX="$_vel_build/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64

@@ -13,6 +13,9 @@ namespace modOpertXml {
 
 namespace {
 
+// Not in mingw's import libraries.
+constexpr IID kIID_IXMLDOMDocument2 = {0x2933BF95, 0x7B36, 0x11d2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
 using win::Bstr;
 using win::ComPtr;
 
@@ -20,10 +23,22 @@ ComPtr<IXMLDOMDocument> NewDocument() {
   ComPtr<IXMLDOMDocument> doc;
   CLSID clsid;
   if (FAILED(::CLSIDFromProgID(L"Msxml2.DOMDocument.3.0", &clsid))) return doc;
-  if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, doc.put_void())))
+  if (FAILED(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IXMLDOMDocument, doc.put_void()))) {
     doc.reset();
-  else
-    doc->put_async(VARIANT_FALSE);
+    return doc;
+  }
+  doc->put_async(VARIANT_FALSE);
+  // The file is the user's to edit: no DTD (entity bombs), nothing fetched
+  // from outside, no validation.
+  doc->put_resolveExternals(VARIANT_FALSE);
+  doc->put_validateOnParse(VARIANT_FALSE);
+  ComPtr<IXMLDOMDocument2> doc2;
+  if (SUCCEEDED(doc.As(kIID_IXMLDOMDocument2, doc2))) {
+    win::Variant on;
+    on.get()->vt = VT_BOOL;
+    on.get()->boolVal = VARIANT_TRUE;
+    doc2->setProperty(Bstr(L"ProhibitDTD").get(), *on.get());
+  }
   return doc;
 }
 

@@ -170,6 +170,15 @@ class ComPtr {
     }
     return p_->QueryInterface(__uuidof(U), out.put_void());
   }
+  // For interfaces whose IID mingw's headers do not bind to the type.
+  template <typename U>
+  HRESULT As(REFIID iid, ComPtr<U>& out) const noexcept {
+    if (!p_) {
+      out.reset();
+      return E_POINTER;
+    }
+    return p_->QueryInterface(iid, out.put_void());
+  }
   HRESULT CopyTo(T** out) const noexcept {
     if (!out) return E_POINTER;
     *out = p_;

@@ -137,3 +137,52 @@ TEST_F(ConfigFile, ReadOnlyFileIsNotReplaced) {
 }
 
 }  // namespace
+
+namespace {
+
+class HostileConfig : public ConfigFile {};
+
+TEST_F(HostileConfig, DocumentTypeDeclarationsAreRefusedSoEntitiesNeverExpand) {
+  // An entity bomb, and an external entity naming another file.
+  std::string bomb = "<?xml version=\"1.0\"?><!DOCTYPE config [<!ENTITY a \"aaaaaaaaaa\">";
+  for (int i = 1; i < 12; ++i) {
+    const std::string prev(1, static_cast<char>('a' + i - 1));
+    bomb += "<!ENTITY " + std::string(1, static_cast<char>('a' + i)) + " \"";
+    for (int j = 0; j < 10; ++j) bomb += "&" + prev + ";";
+    bomb += "\">";
+  }
+  bomb += "]><config><autorun>&l;</autorun><ver>1.0.0</ver></config>";
+  Put(bomb);
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"");
+  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"2.0.0"));
+  EXPECT_EQ(ReadFileBytes(path), bomb);
+
+  ASSERT_TRUE(WriteFileBytes(dir / L"secret.txt", "1"));
+  const std::string external = "<!DOCTYPE config [<!ENTITY s SYSTEM \"secret.txt\">]><config><autorun>&s;</autorun></config>";
+  Put(external);
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"");
+}
+
+TEST_F(HostileConfig, Utf16FileWithBomIsReadAndSavedBackReadable) {
+  const std::u16string doc = u"\uFEFF<config><autorun>0</autorun><ver>0.9.0</ver></config>";
+  Put(std::string(reinterpret_cast<const char*>(doc.data()), doc.size() * 2));
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"0");
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"ver", L"1.0.0"));
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"1.0.0");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"0");
+}
+
+TEST_F(HostileConfig, HugeFileIsHandledAndKeptWhole) {
+  std::string huge = "<config><autorun>1</autorun><pad>";
+  huge.append(8u << 20, 'x');
+  huge += "</pad><ver>0.9.0</ver></config>";
+  Put(huge);
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"0.9.0");
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"ver", L"1.0.0"));
+  const std::string after = ReadFileBytes(path);
+  EXPECT_GT(after.size(), 8u << 20);
+  EXPECT_NE(after.find("<ver>1.0.0</ver>"), std::string::npos);
+  EXPECT_NE(after.find("<autorun>1</autorun>"), std::string::npos);
+}
+
+}  // namespace
