@@ -6,8 +6,9 @@ export WINEARCH=win64
 # Code page 936 for the ANSI side, as on the target systems.
 export LC_ALL=zh_CN.UTF-8
 # No Mono or Gecko installers: this machine has neither, and their prompts
-# would block.
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree=}
+# would block. No menu builder: it would copy every shortcut saved on the
+# desktop into the Unix home's menus and desktop.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=};winemenubuilder.exe=d"
 if [ -f "$_vel_build/harness/env" ]; then
   # shellcheck disable=SC1091
   source "$_vel_build/harness/env"

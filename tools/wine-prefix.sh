@@ -6,7 +6,25 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
 source "$here/wine-env.sh" "$build"
 stamp="$WINEPREFIX/.velbox-ready"
-[ -f "$stamp" ] && exit 0
+
+# The user's shell folders (Desktop, Documents, ...) stay inside the prefix:
+# Wine links them to the Unix home, which every build and test run on the
+# machine would then share (tests create and delete desktop shortcuts).
+sandbox_user_folders() {
+  local d link
+  for d in "$WINEPREFIX"/drive_c/users/*/; do
+    for link in "$d"*; do
+      [ -L "$link" ] || continue
+      rm -f "$link"
+      mkdir -p "$link"
+    done
+  done
+}
+
+if [ -f "$stamp" ]; then
+  sandbox_user_folders
+  exit 0
+fi
 mkdir -p "$WINEPREFIX"
 wineboot -i >"$build/harness/wineboot.log" 2>&1 || true
 wineserver -w || true
@@ -27,4 +45,5 @@ with open(sys.argv[1], "w", encoding="utf-16") as f:
 PY
 wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
 wineserver -w || true
+sandbox_user_folders
 touch "$stamp"

@@ -43,9 +43,13 @@ ComPtr<IXMLDOMDocument> NewDocument() {
 }
 
 // Loads the file; null when it has no root element (empty, not well-formed).
-ComPtr<IXMLDOMDocument> LoadDocument(const std::wstring& path) {
+// Reads keep white space: the DOM's text would otherwise come trimmed, and
+// " 1" must not read as "1". Writes drop it, so a hand-formatted file is
+// saved on one line.
+ComPtr<IXMLDOMDocument> LoadDocument(const std::wstring& path, bool keepWhiteSpace) {
   ComPtr<IXMLDOMDocument> doc = NewDocument();
   if (!doc) return doc;
+  if (keepWhiteSpace) doc->put_preserveWhiteSpace(VARIANT_TRUE);
   win::Variant where(path);
   VARIANT_BOOL loaded = VARIANT_FALSE;
   doc->load(*where.get(), &loaded);  // the root element decides, not this result
@@ -125,7 +129,7 @@ std::wstring ReadConfigKey(const std::wstring& key) {
   const std::wstring path = ConfigPath();
   if (!win::IsNormalFile(path)) return std::wstring();
   win::ComScope com;
-  ComPtr<IXMLDOMDocument> doc = LoadDocument(path);
+  ComPtr<IXMLDOMDocument> doc = LoadDocument(path, true);
   if (!doc) return std::wstring();
   ComPtr<IXMLDOMNode> node = SelectKey(doc.get(), key);
   if (!node) return std::wstring();
@@ -138,7 +142,7 @@ bool WriteConfigKey(const std::wstring& key, const std::wstring& value) {
   const std::wstring path = ConfigPath();
   if (!win::IsNormalFile(path)) return false;
   win::ComScope com;
-  ComPtr<IXMLDOMDocument> doc = LoadDocument(path);
+  ComPtr<IXMLDOMDocument> doc = LoadDocument(path, false);
   if (!doc) return false;
   ComPtr<IXMLDOMNode> node = SelectKey(doc.get(), key);
   if (!node) return false;  // nothing to change: the file stays as it is

@@ -95,6 +95,15 @@ TEST_F(ConfigFile, MissingKeyLeavesTheFileByteForByte) {
   EXPECT_EQ(ReadFileBytes(path), indented);
 }
 
+TEST_F(ConfigFile, ValuesReadAsStoredWithTheirBlanks) {
+  Put("<config>\n  <autorun> 1</autorun>\n  <shortlnk>0 </shortlnk>\n  <closetotray>\n1\n</closetotray>\n"
+      "  <ver>1.0.0</ver>\n</config>");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L" 1");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"shortlnk"), L"0 ");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"closetotray"), L"\n1\n");
+  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"1.0.0");
+}
+
 TEST_F(ConfigFile, HandIndentedFileIsRewrittenOnOneLineWithItsValues) {
   Put("\xEF\xBB\xBF<config>\n\t<autorun>0</autorun>\n\t<shortlnk>1</shortlnk>\n\t<closetotray>0</closetotray>\n"
       "\t<ver>0.9.0</ver>\n</config>\n");

@@ -16,6 +16,8 @@ def core(data: bytes) -> bytes:
 
 class StartupTest(unittest.TestCase):
     def setUp(self):
+        # A start also applies the options: the Run value and the shortcut.
+        self.entries = vel.SystemEntries()
         self.app = vel.InstallDir("startup")
         self.cfg = self.app.file("cfg.xml")
         self.prog = None
@@ -23,6 +25,7 @@ class StartupTest(unittest.TestCase):
     def tearDown(self):
         if self.prog:
             self.prog.kill()
+        self.entries.restore()
         self.app.remove()
 
     def start(self, *args):

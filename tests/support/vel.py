@@ -2,6 +2,8 @@
 prefix, in install folders of their own, against the stand-in hosts."""
 import json
 import os
+import pwd
+import re
 import shutil
 import signal
 import subprocess
@@ -86,11 +88,13 @@ class Program:
             self.proc.wait(timeout=10)
 
 
-def run_wine(*args, timeout=60):
-    """Runs a Wine command (reg, cmd, ...) to completion; returns its output."""
+def run_wine(*args, timeout=60, encoding="utf-8"):
+    """Runs a Wine command (reg, cmd, ...) to completion; returns its output.
+    Wine's own console programs write redirected output in the ANSI code
+    page: pass encoding="gbk" for reg's Chinese names."""
     r = subprocess.run([str(WINE_RUN), "--build", str(BUILD), *args], env=wine_env(),
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-    return r.returncode, r.stdout.decode("utf-8", "replace")
+    return r.returncode, r.stdout.decode(encoding, "replace")
 
 
 def wait_until(cond, timeout, step=0.1):
@@ -101,6 +105,82 @@ def wait_until(cond, timeout, step=0.1):
             return v
         time.sleep(step)
     return cond()
+
+
+# --- log-on start entry and desktop shortcut --------------------------------
+# The prefix has one registry and one desktop for all tests of a build.
+
+RUN_KEY = r"Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE = "Velmora音乐网"
+APP_TITLE = "Velmora音乐盒"
+_REG_LINE = re.compile(r"^ {4}(.*?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$")
+
+
+def run_value(root="HKLM", view=32):
+    """(type, data) of the Run value "Velmora音乐网" under root (HKLM or
+    HKCU) in the given registry view, or None when it is not there."""
+    rc, out = run_wine("reg", "query", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, f"/reg:{view}", encoding="gbk")
+    if rc != 0:
+        return None
+    for line in out.splitlines():
+        m = _REG_LINE.match(line.rstrip("\r"))
+        if m and m.group(1) == RUN_VALUE:
+            return m.group(2), m.group(3) or ""
+    return None
+
+
+def set_run_value(data, root="HKLM", view=32, kind="REG_SZ"):
+    rc, _ = run_wine("reg", "add", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/t", kind, "/d", data, "/f",
+                     f"/reg:{view}")
+    return rc == 0
+
+
+def delete_run_value(root="HKLM", view=32):
+    run_wine("reg", "delete", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/f", f"/reg:{view}")
+
+
+def desktop():
+    """The prefix user's desktop folder."""
+    return DRIVE_C / "users" / pwd.getpwuid(os.getuid()).pw_name / "Desktop"
+
+
+def titled_desktop_entries():
+    """Names on the desktop that contain the product title, in any case."""
+    d = desktop()
+    if not d.is_dir():
+        return []
+    return sorted(p.name for p in d.iterdir() if APP_TITLE.lower() in p.name.lower())
+
+
+class SystemEntries:
+    """Puts the Run value (both places, 32-bit view) and the client's desktop
+    shortcuts aside for a test; restore() removes what the test left and
+    brings back what was there."""
+
+    def __init__(self):
+        self.values = {root: run_value(root) for root in ("HKLM", "HKCU")}
+        for root in self.values:
+            delete_run_value(root)
+        self.store = Path(tempfile.mkdtemp(prefix="desktop-aside-"))
+        self.moved = []
+        for name in titled_desktop_entries():
+            shutil.move(str(desktop() / name), str(self.store / name))
+            self.moved.append(name)
+
+    def restore(self):
+        for root, value in self.values.items():
+            delete_run_value(root)
+            if value:
+                set_run_value(value[1], root, kind=value[0])
+        for name in titled_desktop_entries():
+            p = desktop() / name
+            if p.is_dir() and not p.is_symlink():
+                shutil.rmtree(p)
+            else:
+                p.unlink()
+        for name in self.moved:
+            shutil.move(str(self.store / name), str(desktop() / name))
+        shutil.rmtree(self.store, ignore_errors=True)
 
 
 # --- stand-in hosts -------------------------------------------------------

@@ -1,0 +1,44 @@
+#include "client/startup/modChkOptState.h"
+
+#include <windows.h>
+
+#include "client/integration/modAutoRun.h"
+#include "client/integration/modCreDeskLink.h"
+#include "client/startup/modOpertXml.h"
+
+namespace modChkOptState {
+
+bool bCloseToTray = false;
+
+bool IsAutoRunSet() {
+  const std::wstring command = modAutoRun::AutoRunCommand();
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+    if (modAutoRun::ReadRegValue(root, modAutoRun::kRunKey, modAutoRun::RunValueName()) == command) return true;
+  return false;
+}
+
+void ApplyOptions() {
+  if (!modOpertXml::ConfigFileExists()) modOpertXml::EnsureConfigFile();
+
+  const std::wstring autorun = modOpertXml::ReadConfigKey(L"autorun");
+  if (autorun == L"1") {
+    if (!IsAutoRunSet()) modAutoRun::SetAutoRun(true);
+  } else if (autorun == L"0") {
+    // Only our own command is taken away; an entry of another install stays.
+    if (IsAutoRunSet()) modAutoRun::SetAutoRun(false);
+  }
+
+  const std::wstring closeToTray = modOpertXml::ReadConfigKey(L"closetotray");
+  if (closeToTray == L"1")
+    bCloseToTray = true;
+  else if (closeToTray == L"0")
+    bCloseToTray = false;
+
+  const std::wstring shortcut = modOpertXml::ReadConfigKey(L"shortlnk");
+  if (shortcut == L"1")
+    modCreDeskLink::SetDesktopLink(true);
+  else if (shortcut == L"0")
+    modCreDeskLink::SetDesktopLink(false);
+}
+
+}  // namespace modChkOptState
