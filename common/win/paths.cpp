@@ -58,6 +58,12 @@ const std::wstring& ExeBaseName() {
   return name;
 }
 
-void OverrideAppFolderForTesting(const std::wstring& folder) { Override() = folder; }
+void OverrideAppFolderForTesting(const std::wstring& folder) {
+  // An empty folder ends the override.
+  if (folder.empty())
+    Override().reset();
+  else
+    Override() = folder;
+}
 
 }  // namespace win
