@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Creates the build tree's Wine prefix once: wineboot, a CJK font behind
-# "宋体", no crash dialogs.   wine-prefix.sh BUILD_DIR
+# "宋体", no crash dialogs, unmanaged windows.   wine-prefix.sh BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
 source "$here/wine-env.sh" "$build"
-stamp="$WINEPREFIX/.velbox-ready"
+# The stamp names the settings' version, so an older prefix gets the new ones.
+stamp="$WINEPREFIX/.velbox-ready-2"
 [ -f "$stamp" ] && exit 0
 mkdir -p "$WINEPREFIX"
 wineboot -i >"$build/harness/wineboot.log" 2>&1 || true
@@ -21,6 +22,9 @@ lines = [
     f'"微软雅黑"="{font}"', f'"Microsoft YaHei"="{font}"', "",
     r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000', "",
     r"[HKEY_CURRENT_USER\Software\Wine\MSHTML]", '"GeckoUrl"=""', "",
+    # The virtual displays have no window manager: managed windows would
+    # wait for one (two seconds at every hide).
+    r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]", '"Managed"="N"', "",
 ]
 with open(sys.argv[1], "w", encoding="utf-16") as f:
     f.write("\r\n".join(lines) + "\r\n")
