@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Creates the build tree's Wine prefix once: wineboot, a CJK font behind
-# "宋体", no crash dialogs.   wine-prefix.sh BUILD_DIR
+# "宋体", no crash dialogs, unmanaged windows.   wine-prefix.sh BUILD_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
 source "$here/wine-env.sh" "$build"
-stamp="$WINEPREFIX/.velbox-ready"
+# The stamp names the settings' version, so an older prefix gets the new ones.
+stamp="$WINEPREFIX/.velbox-ready-2"
 
 # The user's shell folders (Desktop, Documents, ...) stay inside the prefix:
 # Wine links them to the Unix home, which every build and test run on the
@@ -39,6 +40,9 @@ lines = [
     f'"微软雅黑"="{font}"', f'"Microsoft YaHei"="{font}"', "",
     r"[HKEY_CURRENT_USER\Software\Wine\WineDbg]", '"ShowCrashDialog"=dword:00000000', "",
     r"[HKEY_CURRENT_USER\Software\Wine\MSHTML]", '"GeckoUrl"=""', "",
+    # The virtual displays have no window manager: managed windows would
+    # wait for one (two seconds at every hide).
+    r"[HKEY_CURRENT_USER\Software\Wine\X11 Driver]", '"Managed"="N"', "",
 ]
 with open(sys.argv[1], "w", encoding="utf-16") as f:
     f.write("\r\n".join(lines) + "\r\n")

@@ -1,0 +1,104 @@
+#include "client/mainwindow/skinmodel.h"
+
+#include <cmath>
+
+namespace skin {
+
+int ToPixel(double v) { return static_cast<int>(std::floor(v + 0.5)); }
+
+PixelRect PixelBox(const Element& e) {
+  const int l = ToPixel(e.box.left);
+  const int t = ToPixel(e.box.top);
+  return {l, t, l + ToPixel(e.box.width), t + ToPixel(e.box.height)};
+}
+
+PixelLine PixelLineOf(const Element& e) { return {ToPixel(e.x1), ToPixel(e.y1), ToPixel(e.x2), ToPixel(e.y2)}; }
+
+int Scene::Add(Element e) {
+  elements_.push_back(std::move(e));
+  return size() - 1;
+}
+
+int Scene::Find(std::u16string_view name, int index) const {
+  for (int i = 0; i < size(); ++i) {
+    if (elements_[static_cast<size_t>(i)].name == name && elements_[static_cast<size_t>(i)].index == index) return i;
+  }
+  return -1;
+}
+
+int Scene::HitTest(int x, int y) const {
+  for (int i = 0; i < size(); ++i) {
+    const Element& e = elements_[static_cast<size_t>(i)];
+    if (!e.visible || e.kind == Kind::kLine) continue;
+    if (PixelBox(e).Contains(x, y)) return i;
+  }
+  return kSurface;
+}
+
+std::vector<int> Scene::DrawOrder() const {
+  std::vector<int> order;
+  for (int i = size() - 1; i >= 0; --i) {
+    if (elements_[static_cast<size_t>(i)].visible) order.push_back(i);
+  }
+  return order;
+}
+
+std::vector<Dispatch> MouseRouter::Move(const Scene& s, int x, int y) {
+  const int target = buttons_ ? pressed_ : s.HitTest(x, y);
+  return {{MouseEvent::kMove, target, buttons_}};
+}
+
+std::vector<Dispatch> MouseRouter::Down(const Scene& s, int x, int y, int button) {
+  if (!buttons_) pressed_ = s.HitTest(x, y);
+  buttons_ |= button;
+  return {{MouseEvent::kDown, pressed_, button}};
+}
+
+std::vector<Dispatch> MouseRouter::Up(const Scene& s, int x, int y, int button) {
+  const int under = s.HitTest(x, y);
+  if (!(buttons_ & button)) {
+    // A release without its press (the press went to a drag, or to another
+    // window): it belongs to whatever is under the pointer; no click.
+    return {{MouseEvent::kUp, buttons_ ? pressed_ : under, button}};
+  }
+  const int target = pressed_;
+  buttons_ &= ~button;
+  std::vector<Dispatch> out{{MouseEvent::kUp, target, button}};
+  if (button == kLeftButton && under == target) out.push_back({MouseEvent::kClick, target, button});
+  if (!buttons_) pressed_ = kSurface;
+  return out;
+}
+
+bool HoverSet::OnButtonMove(int button) {
+  if (flag_) return false;
+  shown_.at(static_cast<size_t>(button)) = true;
+  flag_ = true;
+  hand_ = true;
+  return true;
+}
+
+bool HoverSet::OnStripMove() {
+  if (!flag_) return false;
+  shown_.assign(shown_.size(), false);
+  flag_ = false;
+  hand_ = false;
+  return true;
+}
+
+ChromeLayout PlaceChrome(const ChromeInput& in) {
+  const double W = in.width;
+  const double H = in.height;
+  ChromeLayout c;
+  c.top = {0, 0, W, 35};
+  c.icon = {5, 2, in.iconWidth, 0};
+  c.title = {c.icon.width + c.icon.left + 8, (c.top.height - in.titleHeight) / 2, in.titleWidth, in.titleHeight};
+  c.close = {W - in.closeWidth - 2, 2, in.closeWidth, 20};
+  if (in.hasMinimize) c.minimize = {c.close.left - in.minWidth - 2, 2, in.minWidth, 20};
+  c.line1 = {0, 0, 0, H};
+  c.line2 = {0, 0, W, 0};
+  c.line3 = {W - 1, 0, W - 1, H};
+  c.line4 = {0, H - 1.5, W, H - 1.5};
+  return c;
+}
+
+}  // namespace skin

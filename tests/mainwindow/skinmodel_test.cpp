@@ -1,0 +1,208 @@
+// Hit-testing, drawing order, mouse routing, hover transitions and chrome
+// placement of the skinned windows.
+#include "client/mainwindow/skinmodel.h"
+
+#include <gtest/gtest.h>
+
+namespace skin {
+namespace {
+
+Element Image(std::u16string name, int index, double l, double t, double w, double h) {
+  Element e;
+  e.kind = Kind::kImage;
+  e.name = std::move(name);
+  e.index = index;
+  e.box = {l, t, w, h};
+  return e;
+}
+
+Element Line(double x1, double y1, double x2, double y2) {
+  Element e;
+  e.kind = Kind::kLine;
+  e.name = u"Line";
+  e.x1 = x1;
+  e.y1 = y1;
+  e.x2 = x2;
+  e.y2 = y2;
+  return e;
+}
+
+// The title strip of the main window, topmost first as the form lists it.
+struct Strip {
+  Scene s;
+  int close1, min1, min0, close0, line, top;
+  Strip() {
+    close1 = s.Add(Image(u"imgClose", 1, 962, 2, 36, 20));
+    min1 = s.Add(Image(u"imgMin", 1, 924, 2, 36, 20));
+    min0 = s.Add(Image(u"imgMin", 0, 924, 2, 36, 20));
+    close0 = s.Add(Image(u"imgClose", 0, 962, 2, 36, 20));
+    line = s.Add(Line(0, 0, 1000, 0));
+    top = s.Add(Image(u"imgTop", -1, 0, 0, 1000, 35));
+    s.at(close1).visible = false;
+    s.at(min1).visible = false;
+  }
+};
+
+TEST(SkinScene, HitTestFindsTheTopmostVisibleElementAndLinesTakeNoMouse) {
+  Strip st;
+  EXPECT_EQ(st.s.HitTest(970, 10), st.close0);
+  st.s.at(st.close1).visible = true;
+  EXPECT_EQ(st.s.HitTest(970, 10), st.close1);
+  EXPECT_EQ(st.s.HitTest(930, 10), st.min0);
+  // The 2-pixel gap between the buttons belongs to the strip.
+  EXPECT_EQ(st.s.HitTest(960, 10), st.top);
+  EXPECT_EQ(st.s.HitTest(961, 10), st.top);
+  EXPECT_EQ(st.s.HitTest(962, 2), st.close1);
+  EXPECT_EQ(st.s.HitTest(997, 21), st.close1);
+  EXPECT_EQ(st.s.HitTest(998, 21), st.top);
+  EXPECT_EQ(st.s.HitTest(997, 22), st.top);
+  // The line at row 0 lies over the strip but the strip gets the mouse.
+  EXPECT_EQ(st.s.HitTest(500, 0), st.top);
+  EXPECT_EQ(st.s.HitTest(500, 35), kSurface);
+  EXPECT_EQ(st.s.HitTest(-1, 10), kSurface);
+  st.s.at(st.top).visible = false;
+  EXPECT_EQ(st.s.HitTest(500, 10), kSurface);
+}
+
+TEST(SkinScene, DrawOrderIsBottommostFirstWithoutHiddenElements) {
+  Strip st;
+  EXPECT_EQ(st.s.DrawOrder(), (std::vector<int>{st.top, st.line, st.close0, st.min0}));
+  st.s.at(st.close1).visible = true;
+  st.s.at(st.close0).visible = false;
+  EXPECT_EQ(st.s.DrawOrder(), (std::vector<int>{st.top, st.line, st.min0, st.close1}));
+  EXPECT_EQ(st.s.Find(u"imgClose", 1), st.close1);
+  EXPECT_EQ(st.s.Find(u"imgClose"), -1);
+  EXPECT_EQ(st.s.Find(u"imgTop"), st.top);
+}
+
+TEST(SkinScene, FractionalCoordinatesLandOnTheNearestPixel) {
+  EXPECT_EQ(ToPixel(708.5), 709);
+  EXPECT_EQ(ToPixel(708.49), 708);
+  EXPECT_EQ(ToPixel(999), 999);
+  EXPECT_EQ(ToPixel(-1.5), -1);
+  EXPECT_EQ(ToPixel(-1.6), -2);
+  Element l = Line(0, 710 - 1.5, 1000, 710 - 1.5);
+  EXPECT_EQ(PixelLineOf(l), (PixelLine{0, 709, 1000, 709}));
+  Element label = Image(u"lblTitle", -1, 45, 9.5, 96, 16);
+  EXPECT_EQ(PixelBox(label), (PixelRect{45, 10, 141, 26}));
+}
+
+TEST(SkinMouse, APressKeepsTheMouseUntilItsRelease) {
+  Strip st;
+  MouseRouter r;
+  EXPECT_EQ(r.Move(st.s, 970, 10), (std::vector<Dispatch>{{MouseEvent::kMove, st.close0, 0}}));
+  EXPECT_EQ(r.Down(st.s, 970, 10, kLeftButton), (std::vector<Dispatch>{{MouseEvent::kDown, st.close0, 1}}));
+  EXPECT_TRUE(r.WantsCapture());
+  // Dragged off the button and out of the window: still the button's.
+  EXPECT_EQ(r.Move(st.s, 500, 300).at(0).target, st.close0);
+  EXPECT_EQ(r.Move(st.s, -50, -50).at(0).target, st.close0);
+  // Released elsewhere: its release, but no click.
+  EXPECT_EQ(r.Up(st.s, 500, 300, kLeftButton), (std::vector<Dispatch>{{MouseEvent::kUp, st.close0, 1}}));
+  EXPECT_FALSE(r.WantsCapture());
+  EXPECT_EQ(r.Move(st.s, 500, 300).at(0).target, kSurface);
+}
+
+TEST(SkinMouse, ALeftReleaseOverThePressedElementIsAClickOtherButtonsAreNot) {
+  Strip st;
+  MouseRouter r;
+  r.Down(st.s, 930, 10, kLeftButton);
+  EXPECT_EQ(r.Up(st.s, 931, 11, kLeftButton),
+            (std::vector<Dispatch>{{MouseEvent::kUp, st.min0, 1}, {MouseEvent::kClick, st.min0, 1}}));
+  r.Down(st.s, 930, 10, kRightButton);
+  EXPECT_EQ(r.Up(st.s, 930, 10, kRightButton), (std::vector<Dispatch>{{MouseEvent::kUp, st.min0, 2}}));
+  // A second button pressed meanwhile goes to the first press's element,
+  // and the mouse stays there until both are up.
+  r.Down(st.s, 930, 10, kRightButton);
+  EXPECT_EQ(r.Down(st.s, 500, 10, kLeftButton).at(0).target, st.min0);
+  EXPECT_EQ(r.Up(st.s, 500, 10, kRightButton).at(0).target, st.min0);
+  EXPECT_TRUE(r.WantsCapture());
+  auto last = r.Up(st.s, 500, 10, kLeftButton);
+  EXPECT_EQ(last, (std::vector<Dispatch>{{MouseEvent::kUp, st.min0, 1}}));
+  EXPECT_FALSE(r.WantsCapture());
+}
+
+TEST(SkinMouse, AfterTheCaptureIsLostAReleaseBelongsToWhatIsUnderThePointer) {
+  Strip st;
+  MouseRouter r;
+  r.Down(st.s, 500, 10, kLeftButton);
+  EXPECT_EQ(r.Pressed(), st.top);
+  r.CaptureLost();  // a drag of the window took it
+  EXPECT_EQ(r.Pressed(), kSurface);
+  EXPECT_EQ(r.Up(st.s, 970, 10, kLeftButton), (std::vector<Dispatch>{{MouseEvent::kUp, st.close0, 1}}));
+}
+
+TEST(SkinHover, CloseStraightOntoMinimiseKeepsCloseInHover) {
+  HoverSet h(2);  // 0 close, 1 minimise
+  EXPECT_FALSE(h.OnStripMove());
+  EXPECT_TRUE(h.OnButtonMove(0));
+  EXPECT_TRUE(h.Flag());
+  EXPECT_TRUE(h.HoverShown(0));
+  EXPECT_TRUE(h.HandCursor());
+  EXPECT_FALSE(h.OnButtonMove(0));
+  // Across the gap onto minimise, without touching the strip.
+  EXPECT_FALSE(h.OnButtonMove(1));
+  EXPECT_TRUE(h.HoverShown(0));
+  EXPECT_FALSE(h.HoverShown(1));
+  // The strip restores both and the arrow.
+  EXPECT_TRUE(h.OnStripMove());
+  EXPECT_FALSE(h.Flag());
+  EXPECT_FALSE(h.HoverShown(0));
+  EXPECT_FALSE(h.HoverShown(1));
+  EXPECT_FALSE(h.HandCursor());
+  EXPECT_TRUE(h.OnButtonMove(1));
+  EXPECT_TRUE(h.HoverShown(1));
+  EXPECT_FALSE(h.HoverShown(0));
+}
+
+TEST(SkinHover, TheLayoutResetsPicturesButNotTheFlag) {
+  HoverSet h(1);
+  h.OnButtonMove(0);
+  h.ResetPictures();
+  EXPECT_FALSE(h.HoverShown(0));
+  EXPECT_TRUE(h.Flag());
+  // So no hover picture until the strip has been crossed.
+  EXPECT_FALSE(h.OnButtonMove(0));
+  EXPECT_FALSE(h.HoverShown(0));
+  EXPECT_TRUE(h.OnStripMove());
+  EXPECT_TRUE(h.OnButtonMove(0));
+}
+
+TEST(SkinChrome, MainWindowPlacement) {
+  ChromeInput in;
+  in.width = 1000;
+  in.height = 710;
+  in.titleWidth = 104;
+  in.titleHeight = 16;
+  ChromeLayout c = PlaceChrome(in);
+  EXPECT_DOUBLE_EQ(c.top.width, 1000);
+  EXPECT_DOUBLE_EQ(c.top.height, 35);
+  EXPECT_DOUBLE_EQ(c.icon.left, 5);
+  EXPECT_DOUBLE_EQ(c.icon.top, 2);
+  EXPECT_DOUBLE_EQ(c.title.left, 45);
+  EXPECT_DOUBLE_EQ(c.title.top, 9.5);
+  EXPECT_DOUBLE_EQ(c.close.left, 962);
+  EXPECT_DOUBLE_EQ(c.close.top, 2);
+  EXPECT_DOUBLE_EQ(c.minimize.left, 924);
+  EXPECT_DOUBLE_EQ(c.minimize.top, 2);
+  EXPECT_EQ(c.line1, (LineCoords{0, 0, 0, 710}));
+  EXPECT_EQ(c.line2, (LineCoords{0, 0, 1000, 0}));
+  EXPECT_EQ(c.line3, (LineCoords{999, 0, 999, 710}));
+  EXPECT_EQ(c.line4, (LineCoords{0, 708.5, 1000, 708.5}));
+}
+
+TEST(SkinChrome, DialogPlacementWithoutMinimise) {
+  ChromeInput in;
+  in.width = 276;
+  in.height = 267;
+  in.titleWidth = 64;
+  in.titleHeight = 17;
+  in.hasMinimize = false;
+  ChromeLayout c = PlaceChrome(in);
+  EXPECT_DOUBLE_EQ(c.close.left, 238);
+  EXPECT_DOUBLE_EQ(c.title.top, 9);
+  EXPECT_EQ(c.line3, (LineCoords{275, 0, 275, 267}));
+  EXPECT_EQ(c.line4, (LineCoords{0, 265.5, 276, 265.5}));
+}
+
+}  // namespace
+}  // namespace skin
