@@ -6,7 +6,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
 source "$here/wine-env.sh" "$build"
 stamp="$WINEPREFIX/.velbox-ready"
-[ -f "$stamp" ] && exit 0
+private_user_folders() {
+  # Wine links the user's Desktop, Documents... to the Unix home folder:
+  # make them folders of the prefix, so tests never touch the real home.
+  local d
+  for d in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$d" ]; then rm -f "$d" && mkdir -p "$d"; fi
+  done
+}
+if [ -f "$stamp" ]; then private_user_folders; exit 0; fi
 mkdir -p "$WINEPREFIX"
 wineboot -i >"$build/harness/wineboot.log" 2>&1 || true
 wineserver -w || true
@@ -27,4 +35,5 @@ with open(sys.argv[1], "w", encoding="utf-16") as f:
 PY
 wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1
 wineserver -w || true
+private_user_folders
 touch "$stamp"
