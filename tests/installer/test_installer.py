@@ -16,6 +16,7 @@ import time
 import unittest
 from pathlib import Path
 
+from tests.installer import publishing
 from tests.support import vel
 
 PRODUCT = "Velmora音乐盒"
@@ -35,6 +36,7 @@ INSTALLER_SILENT = Path(os.environ.get(
 NEXT_VERSION = os.environ.get("VELBOX_NEXT_VERSION", "1.0.1")
 NEXT_BUILD = Path(os.environ.get("VELBOX_NEXT_BUILD", vel.BUILD / "next-version"))
 NEXT_INSTALLER = NEXT_BUILD / f"VelmoraSetup-{NEXT_VERSION}.exe"
+NEXT_INSTALLER_SILENT = NEXT_BUILD / "installer-test" / f"VelmoraSetup-{NEXT_VERSION}.exe"
 STANDIN = vel.BUILD / "tray_window_standin.exe"
 _ICON = vel.ROOT / "artwork" / "Icon.ico"
 SHIPPED_ICON = _ICON if _ICON.exists() else vel.BUILD / "generated" / "placeholder-Icon.ico"
@@ -114,6 +116,30 @@ def scrub():
         f.unlink(missing_ok=True)
 
 
+def programs_in(win_folder):
+    """Ids of the processes of this prefix running a program from the folder
+    (started by an installer, so not children of the test)."""
+    pids = []
+    for d in Path("/proc").iterdir():
+        try:
+            if not d.name.isdigit():
+                continue
+            env = (d / "environ").read_bytes().split(b"\0")
+            if f"WINEPREFIX={vel.PREFIX}".encode() not in env:
+                continue
+            cmd = (d / "cmdline").read_bytes().split(b"\0")[0].decode("utf-8", "replace")
+            if cmd.lower().startswith(win_folder.lower() + "\\"):
+                pids.append(int(d.name))
+        except OSError:
+            pass
+    return pids
+
+
+def xdotool(*args):
+    r = subprocess.run(["xdotool", *args], env=vel.wine_env(), capture_output=True, text=True, timeout=30)
+    return r.stdout.strip()
+
+
 def core(data):
     if data.startswith(b"\xef\xbb\xbf"):
         data = data[3:]
@@ -127,7 +153,7 @@ USER_CFG = ("\ufeff<?xml version=\"1.0\"?>\r\n<config><autorun>0</autorun><short
 
 class Base(unittest.TestCase):
     def setUp(self):
-        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, STANDIN):
+        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, NEXT_INSTALLER_SILENT, STANDIN):
             self.assertTrue(f.exists(), f"{f} is not built")
         self.programs = []
         base = vel.DRIVE_C / "velbox-tests"
@@ -138,6 +164,8 @@ class Base(unittest.TestCase):
     def tearDown(self):
         for p in self.programs:
             p.kill()
+        for pid in programs_in(PF_WIN):
+            os.kill(pid, 9)
         scrub()
         shutil.rmtree(self.work, ignore_errors=True)
 
@@ -157,7 +185,7 @@ class Base(unittest.TestCase):
         return prog, log
 
     def assertInstalled(self, version, build, location=PF, location_win=PF_WIN):
-        self.assertEqual(sorted(p.name for p in location.iterdir() if p.name != "cfg.xml"),
+        self.assertEqual(sorted(p.name for p in location.iterdir() if p.name not in ("cfg.xml", "DownTmp")),
                          ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
         self.assertEqual((location / "velBox.exe").read_bytes(), (build / "velBox.exe").read_bytes())
         self.assertEqual((location / "velUpdate.exe").read_bytes(), (build / "velUpdate.exe").read_bytes())
@@ -233,6 +261,25 @@ class InstallTest(Base):
         self.assertFalse(elsewhere.exists())
 
 
+class InteractiveTest(Base):
+    def test_interactive_install_starts_the_client_at_its_end(self):
+        setup = self.start(INSTALLER)
+        title = lambda: xdotool("search", "--name", f"^{PRODUCT} 安装")
+        window = vel.wait_until(title, 30)
+        self.assertTrue(window, "no installer window")
+        window = window.split()[0]
+        xdotool("key", "--window", window, "Return")  # 安装
+        self.assertTrue(vel.wait_until(lambda: "已完成" in xdotool("getwindowname", window), 60),
+                        xdotool("getwindowname", window))
+        self.assertInstalled(vel.VERSION, vel.BUILD)
+        self.assertEqual(programs_in(PF_WIN), [])
+        xdotool("key", "--window", window, "Return")  # 关闭
+        self.assertEqual(setup.wait(30), 0)
+        # The client started: it writes its cfg.xml.
+        self.assertTrue(vel.wait_until(lambda: (PF / "cfg.xml").exists(), 30))
+        self.assertTrue(programs_in(PF_WIN))
+
+
 class RunningClientTest(Base):
     def test_running_client_is_asked_to_end_before_its_files_are_replaced(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
@@ -304,6 +351,35 @@ class UninstallTest(Base):
         (PF / "我的歌单.txt").write_bytes(b"songs")
         self.assertTrue(uninstall())
         self.assertEqual(sorted(p.name for p in PF.iterdir()), ["我的歌单.txt"])
+
+
+class UpdateCycleTest(Base):
+    def tearDown(self):
+        vel.hosts_reset()
+        super().tearDown()
+
+    def test_updater_fetches_the_published_installer_which_replaces_the_running_client(self):
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        cfg = USER_CFG.format(vel.VERSION).encode()
+        (PF / "cfg.xml").write_bytes(cfg)
+        vel.hosts_reset()
+        publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1)
+        client, log = self.start_standin()
+        updater = self.start(PF / "velUpdate.exe")
+        asked = lambda: [e for e in vel.hosts_log("update") if e["path"].startswith("/box/update.xml")]
+        vel.wait_until(lambda: asked() or not updater.running(), 30)
+        if not asked():
+            self.skipTest("velUpdate.exe does not fetch the manifest yet")
+        self.assertTrue(vel.wait_until(
+            lambda: (reg_values(UNINST_KEY) or {}).get("DisplayVersion") == NEXT_VERSION, 120, step=1),
+            "the published installer did not upgrade the installation")
+        # The uninstall key is written last: wait for the installer to end.
+        self.assertTrue(vel.wait_until(lambda: not programs_in(PF_WIN), 30))
+        self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
+        self.assertEqual(log.read_text().split(), ["ready", "asked", "gone"])
+        self.assertEqual((PF / "cfg.xml").read_bytes(), cfg)
+        downloaded = PF / "DownTmp" / NEXT_INSTALLER_SILENT.name
+        self.assertEqual(downloaded.read_bytes(), NEXT_INSTALLER_SILENT.read_bytes())
 
 
 if __name__ == "__main__":

@@ -17,9 +17,9 @@ from pathlib import Path
 from tests.installer import publishing
 from tests.support import vel
 
-_spec = importlib.util.spec_from_file_location("publish_update", publishing.PUBLISH)
-publish_update = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(publish_update)
+_module_info = importlib.util.spec_from_file_location("publish_update", publishing.PUBLISH)
+publish_update = importlib.util.module_from_spec(_module_info)
+_module_info.loader.exec_module(publish_update)
 
 
 def field(text, tag):

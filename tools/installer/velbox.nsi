@@ -43,6 +43,7 @@ ManifestDPIAware true
 XPStyle on
 ShowInstDetails show
 ShowUninstDetails show
+InstallColors /windows
 BrandingText "${PRODUCT} ${VELBOX_VERSION}"
 Icon "${VELBOX_ICON}"
 UninstallIcon "${VELBOX_ICON}"
