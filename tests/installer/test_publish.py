@@ -64,10 +64,8 @@ class ManifestTest(TempFolder, unittest.TestCase):
         self.assertEqual(field(text, "downurl"), "http://h/get?f=1&v=2")
         self.assertEqual(field(text, "exename"), "Setup.exe")
         self.assertEqual(field(text, "opendownfile"), "32")
-
-    def test_version_from_argument_when_the_name_has_none(self):
-        inst = self.installer("setup.exe")
-        text = publish_update.manifest(str(inst), "http://h/box/", 1, version="2.0.10")
+        # A name without a version takes it from the argument.
+        text = publish_update.manifest(str(self.installer("setup.exe")), "http://h/box/", 1, version="2.0.10")
         self.assertEqual(field(text, "version"), "2.0.10")
         self.assertEqual(field(text, "exename"), "setup.exe")
 
