@@ -86,24 +86,54 @@ struct Fetch {
   std::string body;
 };
 
+// Opens the request by parts so that its own timeouts apply (a session's
+// receive timeout is not passed on to its requests everywhere).
+win::UniqueInet SendRequest(HINTERNET inet, const std::wstring& address, DWORD timeoutMs,
+                            win::UniqueInet& connection) {
+  URL_COMPONENTSW parts{sizeof parts};
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  wchar_t extra[4096] = {};
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = ARRAYSIZE(extra);
+  if (!::InternetCrackUrlW(address.c_str(), 0, 0, &parts)) return {};
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return {};
+  connection.reset(
+      ::InternetConnectW(inet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return {};
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  const std::wstring object = std::wstring(path) + extra;
+  win::UniqueInet request(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr,
+                                             flags, 0));
+  if (!request) return {};
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    ::InternetSetOptionW(request.get(), option, &timeoutMs, sizeof timeoutMs);
+  if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return {};
+  return request;
+}
+
 DWORD WINAPI FetchWorker(void* param) {
   std::shared_ptr<Fetch> f = std::move(*static_cast<std::shared_ptr<Fetch>*>(param));
   delete static_cast<std::shared_ptr<Fetch>*>(param);
   win::UniqueInet inet(::InternetOpenW(L"velUpdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (inet) {
-    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-      ::InternetSetOptionW(inet.get(), option, &f->timeoutMs, sizeof f->timeoutMs);
-    constexpr DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                             INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+    ::InternetSetOptionW(inet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &f->timeoutMs, sizeof f->timeoutMs);
     // The request is sent even when abandoned meanwhile, as the request
     // object did: only what comes back is no longer wanted.
-    win::UniqueInet url(::InternetOpenUrlW(inet.get(), f->url.c_str(), nullptr, 0, kFlags, 0));
-    if (url) {
+    win::UniqueInet connection;
+    win::UniqueInet request = SendRequest(inet.get(), f->url, f->timeoutMs, connection);
+    if (request) {
       char buf[16 * 1024];
       for (;;) {
         if (f->abandoned) break;
         DWORD got = 0;
-        if (!::InternetReadFile(url.get(), buf, sizeof buf, &got)) break;
+        if (!::InternetReadFile(request.get(), buf, sizeof buf, &got)) break;
         if (got == 0) {
           f->ok = true;
           break;
@@ -336,7 +366,7 @@ bool LaunchDownFile(HWND owner) {
   return reinterpret_cast<INT_PTR>(r) > 32;
 }
 
-void WaitForAbandonedFetches(DWORD ms) {
+bool WaitForAbandonedFetches(DWORD ms) {
   auto& v = Abandoned();
   const ULONGLONG deadline = ::GetTickCount64() + ms;
   for (auto& t : v) {
@@ -345,6 +375,7 @@ void WaitForAbandonedFetches(DWORD ms) {
     ::WaitForSingleObject(t.get(), static_cast<DWORD>(deadline - now));
   }
   ForgetFinishedWorkers();
+  return v.empty();
 }
 
 void ResetStateForTesting() {

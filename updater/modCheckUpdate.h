@@ -53,8 +53,9 @@ DownloadResult DownloadFile(const std::wstring& address);
 // the shell accepted it.
 bool LaunchDownFile(HWND owner);
 
-// Waits a little for fetches abandoned by GetHttpText to end.
-void WaitForAbandonedFetches(DWORD ms);
+// Waits a little for fetches abandoned by GetHttpText to end (their own
+// timeouts end them); true when none is left.
+bool WaitForAbandonedFetches(DWORD ms);
 
 // --- seams for the tests -------------------------------------------------
 void ResetStateForTesting();
