@@ -301,7 +301,7 @@ TEST_F(UpdaterTest, BodyIsAppendedInReadsOf1025Bytes) {
 
 TEST_F(UpdaterTest, TrickledBodyIsKeptWhole) {
   mcu::ExeName = L"VelmoraSetup.exe";
-  RouteSetup("\"size\": 6000, \"chunks\": [100, 700, 2000, 3], \"chunk_delay\": 0.02");
+  RouteSetup("\"size\": 6000, \"chunks\": [100, 700, 2000, 900, 3, 1500], \"chunk_delay\": 0.02");
   EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
   EXPECT_EQ(Installer(), Pattern(6000));
   size_t sum = 0;
