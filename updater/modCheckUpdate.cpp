@@ -215,6 +215,32 @@ bool EnsureDownDir() {
   return win::IsDirectory(dir);
 }
 
+// Appends go to memory first and reach the file in large writes; the file
+// gets the same bytes in the same order.
+class BufferedFile {
+ public:
+  explicit BufferedFile(HANDLE file) : file_(file) { buf_.reserve(kSize); }
+  bool Append(const char* data, DWORD n) {
+    if (buf_.size() + n > kSize && !Flush()) return false;
+    buf_.insert(buf_.end(), data, data + n);
+    return true;
+  }
+  bool Flush() {
+    if (buf_.empty()) return true;
+    DWORD put = 0;
+    const bool ok = ::WriteFile(file_, buf_.data(), static_cast<DWORD>(buf_.size()), &put, nullptr) && put == buf_.size();
+    buf_.clear();
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 20;
+  HANDLE file_;
+  std::vector<char> buf_;
+};
+
+constexpr ULONGLONG kPumpEveryMs = 10;
+
 std::optional<std::uint64_t> ContentLength(HINTERNET request) {
   wchar_t buf[64];
   DWORD len = sizeof buf;
@@ -327,18 +353,30 @@ DownloadResult DownloadFile(const std::wstring& address) {
     win::UniqueFile file(
         ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return DownloadResult::FileFailed;
+    BufferedFile out(file.get());
+    ULONGLONG lastPump = 0;
+    DWORD available = 0;
     constexpr DWORD kChunk = 1025;
     char buf[kChunk];
     for (;;) {
-      PumpMessages();
+      // Messages are handled between reads, at most every few milliseconds:
+      // a queue check per 1025 bytes would cost more than the transfer.
+      const ULONGLONG now = ::GetTickCount64();
+      if (now - lastPump >= kPumpEveryMs) {
+        PumpMessages();
+        lastPump = now;
+      }
+      // Asking what is available lets WinINet fill its own buffer in one
+      // receive, so that the reads of 1025 bytes are served from memory.
+      if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
       DWORD got = 0;
       if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
+      available = got < available ? available - got : 0;
       if (got == 0) {
         outcome.endedAtEndOfData = true;
         break;
       }
-      DWORD put = 0;
-      if (!::WriteFile(file.get(), buf, got, &put, nullptr) || put != got) {
+      if (!out.Append(buf, got)) {
         written = false;
         break;
       }
@@ -346,6 +384,7 @@ DownloadResult DownloadFile(const std::wstring& address) {
       if (g_chunkObserver) g_chunkObserver(got);
       if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) break;
     }
+    if (!out.Flush()) written = false;
   }
   url.reset();
   inet.reset();

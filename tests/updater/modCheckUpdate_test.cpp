@@ -301,8 +301,14 @@ TEST_F(UpdaterTest, BodyIsAppendedInReadsOf1025Bytes) {
 
 TEST_F(UpdaterTest, TrickledBodyIsKeptWhole) {
   mcu::ExeName = L"VelmoraSetup.exe";
-  RouteSetup("\"size\": 6000, \"chunks\": [100, 700, 2000, 900, 3, 1500], \"chunk_delay\": 0.02");
+  RouteSetup("\"size\": 6000, \"chunks\": [100, 700, 2000, 900, 3, 1500], \"chunk_delay\": 0.08");
+  // Window messages are handled while the body trickles in.
+  static int ticks = 0;
+  ticks = 0;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
   EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  ::KillTimer(nullptr, timer);
+  EXPECT_GE(ticks, 3);  // one per pass at most: each read waits for its piece
   EXPECT_EQ(Installer(), Pattern(6000));
   size_t sum = 0;
   for (size_t c : chunks) {
