@@ -10,10 +10,6 @@ namespace {
 
 std::vector<std::u16string> V(std::u16string_view s) { return SplitVersion(s); }
 
-std::u16string Manifest(std::u16string_view version) {
-  return u"<?xml version=\"1.0\"?><update><version>" + std::u16string(version) + u"</version></update>";
-}
-
 }  // namespace
 
 TEST(ReadField, CutsBetweenFirstOpeningAndFirstClosingTag) {
@@ -237,12 +233,4 @@ TEST(DecodeText, UnicodeFormsAndTheRest) {
   for (std::string_view bad : {"\xD2\xF4", "\xC0\xAF", "\xED\xA0\x80", "abc\xE9\x9F", "\xF4\x90\x80\x80"})
     EXPECT_EQ(DecodeUnicodeText(bad), std::nullopt);
   EXPECT_TRUE(ReadField(*DecodeUnicodeText("\xEF\xBB\xBF<config><ver>1.0.0</ver></config>\r\n"), u"<ver>", u"</ver>"));
-}
-
-TEST(ServerVersion, ManifestCases) {
-  // What ReadServerVersion cuts out of typical answers.
-  EXPECT_EQ(ReadField(Manifest(u"1.10.0"), u"<version>", u"</version>"), u"1.10.0");
-  EXPECT_EQ(ReadField(u"<Version>1.2.4</Version>", u"<version>", u"</version>"), std::nullopt);
-  EXPECT_EQ(ReadField(u"<html><body><h1>404 Not Found</h1></body></html>", u"<version>", u"</version>"),
-            std::nullopt);
 }
