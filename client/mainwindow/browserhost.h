@@ -8,7 +8,10 @@
 
 class BrowserHost {
  public:
-  // Browser events of interest; every method is optional.
+  // Browser events of interest; every method is optional. The host applies
+  // nothing by itself (no Silent, no BindDocument): each owner decides in
+  // its handlers. Events may arrive inside Navigate itself, and a handler
+  // may Destroy the host.
   class Events {
    public:
     virtual void OnDownloadBegin() {}
@@ -52,6 +55,9 @@ class BrowserHost {
   // What the bound document's oncontextmenu handler answers (false cancels
   // the menu); true when nothing is bound. For tests and diagnostics.
   bool RaiseContextMenuForTesting();
+  // Site and sink objects of all hosts still alive in the process; zero
+  // once every host is destroyed and the controls let go of them.
+  static long LiveObjectsForTesting();
 
   // Keyboard messages for the control; true only when it handled them (S_OK).
   bool TranslateAccelerator(MSG& msg);
