@@ -54,7 +54,15 @@ ComPtr<IXMLDOMDocument> LoadDocument(const std::wstring& path, bool keepWhiteSpa
   VARIANT_BOOL loaded = VARIANT_FALSE;
   doc->load(*where.get(), &loaded);  // the root element decides, not this result
   ComPtr<IXMLDOMElement> root;
-  if (doc->get_documentElement(root.put()) != S_OK || !root) doc.reset();
+  if (doc->get_documentElement(root.put()) != S_OK || !root) {
+    doc.reset();
+    return doc;
+  }
+  // Not every parser honours ProhibitDTD (Wine's does not): a document
+  // type that got through still makes the file unparsable, so its entities
+  // are neither read nor written back.
+  ComPtr<IXMLDOMDocumentType> type;
+  if (doc->get_doctype(type.put()) == S_OK && type) doc.reset();
   return doc;
 }
 
