@@ -25,6 +25,8 @@ std::vector<std::wstring> ServerVer;
 namespace {
 
 DWORD g_httpWaitMs = 5000;
+DWORD g_downloadSilenceMs = 30000;
+constexpr size_t kMaxTextBytes = 16u << 20;
 std::function<void(std::size_t)> g_chunkObserver;
 
 // Handles pending window messages; false once WM_QUIT was seen (it is put
@@ -139,6 +141,9 @@ DWORD WINAPI FetchWorker(void* param) {
           break;
         }
         f->body.append(buf, got);
+        // Fields lie within the first 32767 characters: a body that goes on
+        // and on is no manifest, and must not fill the memory.
+        if (f->body.size() > kMaxTextBytes) break;
       }
     }
   }
@@ -335,7 +340,12 @@ DownloadResult DownloadFile(const std::wstring& address) {
 
   win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!inet) return DownloadResult::OpenFailed;
-  win::UniqueInet url(::InternetOpenUrlW(inet.get(), address.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  // The request is opened by parts so that it has timeouts of its own: a
+  // server that falls silent must not hold the updater, and with it every
+  // later run (one updater at a time), for good. (Wine's InternetOpenUrl
+  // waits without limit.) It is still a GET fetched from the server.
+  win::UniqueInet connection;
+  win::UniqueInet url = SendRequest(inet.get(), address, g_downloadSilenceMs, connection);
   if (!url) return DownloadResult::OpenFailed;
 
   DWORD status = 0;
@@ -387,6 +397,7 @@ DownloadResult DownloadFile(const std::wstring& address) {
     if (!out.Flush()) written = false;
   }
   url.reset();
+  connection.reset();
   inet.reset();
   if (!written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
     ::DeleteFileW(temp.c_str());
@@ -428,6 +439,8 @@ void ResetStateForTesting() {
 }
 
 void SetHttpWaitForTesting(DWORD ms) { g_httpWaitMs = ms; }
+
+void SetDownloadSilenceForTesting(DWORD ms) { g_downloadSilenceMs = ms; }
 
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer) { g_chunkObserver = std::move(observer); }
 

@@ -61,6 +61,9 @@ bool WaitForAbandonedFetches(DWORD ms);
 void ResetStateForTesting();
 // The wait of one attempt in GetHttpText (5000 ms in the program).
 void SetHttpWaitForTesting(DWORD ms);
+// How long the download waits for the server to answer or send more
+// (30000 ms in the program).
+void SetDownloadSilenceForTesting(DWORD ms);
 // Called with the size of every chunk appended to the download.
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer);
 

@@ -410,3 +410,41 @@ TEST_F(UpdaterTest, HostileNamesFetchAndStartNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UpdaterTest, SilentServerEndsTheDownloadAndLeavesNothing) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  mcu::FileSize = 200000;
+  mcu::SetDownloadSilenceForTesting(2000);
+  for (const std::string& route : {std::string("\"size\": 200000, \"stall_after\": 50000, \"hold\": 30"),
+                                  std::string("\"never_answer\": true, \"hold\": 30")}) {
+    SCOPED_TRACE(route);
+    RouteSetup(route);
+    const ULONGLONG t0 = ::GetTickCount64();
+    const auto result = mcu::DownloadFile(SetupUrl());
+    const ULONGLONG took = ::GetTickCount64() - t0;
+    EXPECT_TRUE(result == mcu::DownloadResult::Incomplete || result == mcu::DownloadResult::OpenFailed);
+    EXPECT_LT(took, 10000u);
+    EXPECT_TRUE(ListFolder(down).empty());
+    EXPECT_FALSE(mcu::DownFileExists());
+  }
+  mcu::SetDownloadSilenceForTesting(30000);
+}
+
+TEST_F(UpdaterTest, EndlessManifestIsGivenUpWithoutFillingTheMemory) {
+  // A long wait: only the size can end the fetch this early.
+  mcu::SetHttpWaitForTesting(20000);
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"endless\": true, \"hold\": 60}"));
+  const ULONGLONG t0 = ::GetTickCount64();
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())), L"");
+  EXPECT_LT(::GetTickCount64() - t0, 20000u);
+  EXPECT_EQ(CountRequests(kManifestPath), 1u);
+
+  // A long one that ends is read as any other.
+  const std::string text = "<version>1.2.4</version>" + std::string(10u << 20, 'x');
+  RouteManifest(text);
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())).size(), text.size());
+}
+
+}  // namespace

@@ -10,7 +10,11 @@ Tests script it over HTTP on any of its ports:
                       "never_answer": bool, "delay": s,
                       "chunks": [n, ...] (trickle sizes), "chunk_delay": s,
                       "drop_after": n (close the connection after n bytes),
-                      "stall_after": n (send n bytes, then nothing, keep open)}
+                      "stall_after": n (send n bytes, then nothing, keep open),
+                      "endless": bool (a generated body that never ends: no
+                      length unless "headers" gives one, sent in "chunks"
+                      every "chunk_delay" s until "drop_after" bytes, the
+                      client going away or "hold" s)}
                       Routes match the path without its query; the most
                       recent route for a path wins. "host" limits a route to
                       one role ("web", "music", "update").
@@ -169,6 +173,8 @@ def make_handler(state, hosts):
             status = int(route.get("status", 200))
             ctype = route.get("content_type", "application/octet-stream"
                               if path.endswith(".exe") else "text/html; charset=utf-8")
+            if route.get("endless"):
+                return self._endless(route, status, ctype)
             chunks = route.get("chunks")
             drop_after = route.get("drop_after")
             stall_after = route.get("stall_after")
@@ -205,6 +211,35 @@ def make_handler(state, hosts):
                     deadline = time.time() + float(route.get("hold", 120))
                     while time.time() < deadline:
                         time.sleep(0.2)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+
+        def _endless(self, route, status, ctype):
+            self.send_response(status)
+            self.send_header("Content-Type", ctype)
+            for k, v in (route.get("headers") or {}).items():
+                self.send_header(k, v)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            sizes = [int(n) or 1 for n in (route.get("chunks") or [65536])]
+            limit = route.get("drop_after")
+            deadline = time.time() + float(route.get("hold", 120))
+            pattern = bytes(range(256)) * (max(sizes) // 256 + 2)
+            sent = 0
+            i = 0
+            try:
+                while time.time() < deadline and (limit is None or sent < int(limit)):
+                    n = sizes[min(i, len(sizes) - 1)]
+                    if limit is not None:
+                        n = min(n, int(limit) - sent)
+                    off = sent % 256
+                    self.wfile.write(pattern[off:off + n])
+                    self.wfile.flush()
+                    sent += n
+                    i += 1
+                    if route.get("chunk_delay"):
+                        time.sleep(float(route["chunk_delay"]))
             except (BrokenPipeError, ConnectionResetError):
                 pass
 
