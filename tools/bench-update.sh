@@ -2,7 +2,7 @@
 # Prints figures (not a test): what a 256 MiB installer costs velUpdate.exe
 # over a small one, against curl on the same loopback stand-in server, and
 # what a run without an update costs.
-#   bench-update.sh [BUILD_DIR]
+#   bench-update.sh [BUILD_DIR]      BENCH_UPDATE_MIB=N: N MiB instead of 256
 # Uses the harness of the build tree when it is up, else starts it and
 # stops it again. The update host is the build's VELBOX_UPDATE_HOST.
 set -euo pipefail
@@ -11,6 +11,7 @@ build=$(cd "${1:-$here/../build/windows}" && pwd)
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 web=$(cache VELBOX_WEB_HOST); music=$(cache VELBOX_MUSIC_HOST); update=$(cache VELBOX_UPDATE_HOST)
 ctl="http://$update/_ctl"
+mib=${BENCH_UPDATE_MIB:-256}
 
 started=
 if ! curl -sf -o /dev/null "$ctl/log"; then
@@ -26,11 +27,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The installers: the test installer, and the same with 256 MiB appended
+# The installers: the test installer, and the same with $mib MiB appended
 # (still a program that runs).
 cp "$build/velTestInstaller.exe" "$work/small.exe"
 cp "$work/small.exe" "$work/big.exe"
-head -c $((256 * 1024 * 1024)) /dev/zero >>"$work/big.exe"
+head -c $((mib * 1024 * 1024)) /dev/zero >>"$work/big.exe"
 mkdir -p "$app"
 cp "$build/velUpdate.exe" "$app/"
 printf '<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray><ver>1.0.0</ver></config>' \
@@ -87,8 +88,8 @@ done
 [ -d "$app/DownTmp" ] && { echo "a run without an update made DownTmp" >&2; exit 1; }
 
 printf 'installer download over loopback (best of 2 each)\n'
-printf '  velUpdate.exe  small %6.3f s   256 MiB more %7.3f s   extra %7.3f s\n' "$v_small" "$v_big" "$v_extra"
-printf '  curl           small %6.3f s   256 MiB more %7.3f s   extra %7.3f s\n' "$c_small" "$c_big" "$c_extra"
+printf '  velUpdate.exe  small %6.3f s   %d MiB more %7.3f s   extra %7.3f s\n' "$v_small" "$mib" "$v_big" "$v_extra"
+printf '  curl           small %6.3f s   %d MiB more %7.3f s   extra %7.3f s\n' "$c_small" "$mib" "$c_big" "$c_extra"
 printf '  ratio of the extra times velUpdate/curl: %.2f (target <= 1.25)\n' "$ratio"
 printf 'run without an update (best of 3)\n'
 printf '  velUpdate.exe %.3f s; bare Wine process start %.3f s; manifest by curl %.3f s\n' \
