@@ -85,6 +85,19 @@ bool SaveReplacing(IXMLDOMDocument* doc, const std::wstring& path) {
   return true;
 }
 
+// Saves beside the path and moves the file into place only where nothing
+// is: a hidden or system file of that name counts as absent, but it is still
+// the user's and must not be overwritten.
+bool SaveCreating(IXMLDOMDocument* doc, const std::wstring& path) {
+  const std::wstring temp = win::TempPathBeside(path);
+  win::Variant where(temp);
+  if (FAILED(doc->save(*where.get())) || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    ::DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
 bool AppendElement(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* name, const std::wstring& value,
                    ComPtr<IXMLDOMElement>* created) {
   ComPtr<IXMLDOMElement> element;
@@ -130,7 +143,7 @@ bool EnsureConfigFile() {
   if (!AppendElement(doc.get(), doc.get(), rows[0].name, rows[0].value, &root)) return false;
   for (size_t i = 1; i < std::size(rows); ++i)
     if (!AppendElement(doc.get(), root.get(), rows[i].name, rows[i].value, nullptr)) return false;
-  return SaveReplacing(doc.get(), path);
+  return SaveCreating(doc.get(), path);
 }
 
 std::wstring ReadConfigKey(const std::wstring& key) {

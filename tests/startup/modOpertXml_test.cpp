@@ -45,19 +45,38 @@ TEST_F(ConfigFile, EnsureLeavesAnyExistingFileAlone) {
   }
 }
 
-TEST_F(ConfigFile, HiddenFileOrFolderOfThatNameCountsAsAbsent) {
-  Put(kFresh);
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN);
-  EXPECT_FALSE(modOpertXml::ConfigFileExists());
-  EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"");
-  EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"9.9.9"));
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
+bool AnyTemporaryFile(const testsupport::TempDir& dir) {
+  WIN32_FIND_DATAW fd;
+  HANDLE find = ::FindFirstFileW((dir / L"*.tmp").c_str(), &fd);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(find);
+  return true;
+}
+
+TEST_F(ConfigFile, HiddenFileOrFolderOfThatNameCountsAsAbsentAndIsNeverOverwritten) {
+  const std::string mine = "<config><autorun>0</autorun><ver>0.9.0</ver></config>";
+  for (DWORD attrs : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_SYSTEM}}) {
+    SCOPED_TRACE(attrs);
+    Put(mine);
+    ::SetFileAttributesW(path.c_str(), attrs);
+    EXPECT_FALSE(modOpertXml::ConfigFileExists());
+    EXPECT_EQ(modOpertXml::ReadConfigKey(L"ver"), L"");
+    EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"9.9.9"));
+    // Absent for the reads, but still the user's file: not replaced by
+    // the defaults.
+    EXPECT_FALSE(modOpertXml::EnsureConfigFile());
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadFileBytes(path), mine);
+    EXPECT_FALSE(AnyTemporaryFile(dir));
+  }
 
   ::DeleteFileW(path.c_str());
   ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr));
   EXPECT_FALSE(modOpertXml::ConfigFileExists());
   EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"");
+  EXPECT_FALSE(modOpertXml::EnsureConfigFile());
+  EXPECT_TRUE(testsupport::FileExists(path));
+  EXPECT_FALSE(AnyTemporaryFile(dir));
   ::RemoveDirectoryW(path.c_str());
 }
 
@@ -131,10 +150,7 @@ TEST_F(ConfigFile, FailedSaveLeavesTheOldFileAndNoLeftovers) {
   EXPECT_FALSE(modOpertXml::WriteConfigKey(L"ver", L"7.7.7"));
   ::CloseHandle(lock);
   EXPECT_EQ(Core(ReadFileBytes(path)), kFresh);
-  WIN32_FIND_DATAW fd;
-  HANDLE find = ::FindFirstFileW((dir / L"*.tmp").c_str(), &fd);
-  EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "temporary file left behind";
-  if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+  EXPECT_FALSE(AnyTemporaryFile(dir)) << "temporary file left behind";
 }
 
 TEST_F(ConfigFile, ReadOnlyFileIsNotReplaced) {

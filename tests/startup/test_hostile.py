@@ -59,7 +59,7 @@ class HostileConfigTest(unittest.TestCase):
     def run_client(self, extra_files=()):
         """Starts the client, waits for its window (Main has done all its
         file work by then), checks the folder and ends the client."""
-        before = self.cfg.read_bytes() if self.cfg.exists() else None
+        before = self.cfg.read_bytes() if self.cfg.is_file() else None
         p = vel.Program(self.app.file("velBox.exe"))
         self.progs.append(p)
         t0 = time.time()
@@ -159,16 +159,29 @@ class HostileConfigTest(unittest.TestCase):
         # Once the file is free again the next start records its version.
         self.assert_options_kept(data)
 
-    def test_read_only_file_is_left_byte_for_byte(self):
+    def test_read_only_hidden_or_system_file_is_left_byte_for_byte(self):
         data = ONE_LINE.encode()
-        self.cfg.write_bytes(data)
-        rc, _ = vel.run_wine("cmd", "/c", "attrib", "+r", self.app.win("cfg.xml"))
-        self.assertEqual(rc, 0)
-        try:
-            self.run_client()
-            self.assertEqual(self.cfg.read_bytes(), data)
-        finally:
-            vel.run_wine("cmd", "/c", "attrib", "-r", self.app.win("cfg.xml"))
+        for flag in ("r", "h", "s"):
+            with self.subTest(attribute=flag):
+                self.cfg.write_bytes(data)
+                rc, _ = vel.run_wine("cmd", "/c", "attrib", "+" + flag, self.app.win("cfg.xml"))
+                self.assertEqual(rc, 0)
+                try:
+                    # A hidden or system file counts as absent, but is not
+                    # replaced by a new one with the defaults.
+                    self.run_client()
+                    _, listing = vel.run_wine("cmd", "/c", "attrib", self.app.win("cfg.xml"))
+                    self.assertIn(flag.upper(), listing.split("C:")[0])
+                finally:
+                    vel.run_wine("cmd", "/c", "attrib", "-" + flag, self.app.win("cfg.xml"))
+                self.assertEqual(self.cfg.read_bytes(), data)
+
+    def test_folder_of_that_name_is_left_alone(self):
+        self.cfg.mkdir()
+        (self.cfg / "keep.txt").write_bytes(b"keep")
+        self.run_client()
+        self.assertTrue(self.cfg.is_dir())
+        self.assertEqual([p.name for p in self.cfg.iterdir()], ["keep.txt"])
 
 
 if __name__ == "__main__":
