@@ -112,6 +112,21 @@ class HostileServerTest(unittest.TestCase):
             self.assertEqual(vel.hosts_log("update"), [])  # not even the manifest
             self.assertEqual(self.cfg.read_bytes(), installed)
             self.cfg.write_bytes(CFG)
+        with self.subTest("installed version held open by another program"):
+            vel.hosts_reset()
+            self.serve_manifest(manifest("1.2.4", delay="1"))
+            ready = self.app.path.parent / (self.app.path.name + "-lock.txt")
+            locker = vel.Program(vel.BUILD / "velFileLock.exe", self.app.win("cfg.xml"), "none", "30",
+                                 vel.windows_path(ready), cwd=self.app.path.parent)
+            self.progs.append(locker)
+            try:
+                self.assertTrue(vel.wait_until(lambda: ready.exists() and ready.read_bytes() == b"locked", 30))
+                self.run_updater(60)
+                self.assertEqual(vel.hosts_log("update"), [])
+            finally:
+                locker.kill()
+                ready.unlink(missing_ok=True)
+            self.assert_nothing_stored_or_started()
 
     def test_download_that_never_ends_until_the_connection_drops(self):
         self.serve_manifest(manifest("1.2.4", delay="1", size=GIB))
