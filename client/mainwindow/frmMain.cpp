@@ -2,6 +2,9 @@
 
 #include "artwork/resource.h"
 #include "client/mainwindow/mainlayout.h"
+#include "client/tray/frmMenu.h"
+#include "client/tray/modSubClass.h"
+#include "client/tray/modTray.h"
 #include "common/product.h"
 #include "common/win/winstr.h"
 
@@ -127,8 +130,10 @@ void frmMain::Form_Load() {
       return;
     }
   }
-  // 2. Tray icon with frmMenu as its message window: AddTrayIcon(frmMenu).
-  // 3. Window hook: HookMainWindow(hWnd()).
+  // 2. Tray icon with frmMenu as its message window.
+  modTray::AddTrayIcon(frmMenu::Instance());
+  // 3. Window hook.
+  modSubClass::HookMainWindow(hWnd());
   // 4. The updater timer.
   Timer1.SetEnabled(true);
 }

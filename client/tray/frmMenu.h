@@ -24,6 +24,9 @@ class frmMenu : public win::Form {
   void mnuOption_Click();
   void mnuExit_Click();
 
+  // mnuTray while loaded (its items are the pop-up).
+  HMENU TrayMenu() const { return mnuTray.get(); }
+
  protected:
   void DescribeWindow(win::FormWindowSpec& spec) override;
   void Form_CreateControls() override;
