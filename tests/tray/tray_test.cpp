@@ -210,10 +210,24 @@ TEST_F(TrayTest, WinesNotificationAreaTakesTheIconAndLetsItGo) {
   ::SendMessageW(h, modTray::TaskbarCreatedMessage(), 0, 0);
   EXPECT_TRUE(ShellKnows(h, 88888));
 
+  // While the tray form lives, the delete finds the icon.
   modTray::RemoveTrayIcon();
   ASSERT_EQ(Journal::shellResults.size(), 3u);
   EXPECT_TRUE(Journal::shellResults[1]);
   EXPECT_TRUE(Journal::shellResults[2]) << "Shell_NotifyIconW(NIM_DELETE) failed";
+  EXPECT_FALSE(ShellKnows(h, 88888));
+
+  // The exit path deletes it after closing the tray form. Wine's explorer
+  // drops the icons of a destroyed window by itself as well, so the delete
+  // may find nothing; the icon is gone either way.
+  modTray::AddTrayIcon(menu);
+  h = menu.hWndIfLoaded();
+  ASSERT_TRUE(ShellKnows(h, 88888));
+  HWND m = main.hWnd();
+  modSubClass::HookMainWindow(m);
+  ::SendMessageW(m, WM_SYSCOMMAND, SC_CLOSE, 0);
+  EXPECT_FALSE(menu.IsLoaded());
+  EXPECT_EQ(Journal::calls.back().first, static_cast<DWORD>(NIM_DELETE));
   EXPECT_FALSE(ShellKnows(h, 88888));
 }
 

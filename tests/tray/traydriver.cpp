@@ -3,19 +3,22 @@
 //   find [ms]                  window of class "velBoxMenu" (waits up to ms)
 //   main MENU                  the client's main window: its other top-level
 //                              form window with a minimise box (the hook's)
+//   shown MENU                 the client's shown top-level windows, one a
+//                              line: "HWND CLASS"
 //   state HWND                 "exists visible iconic zoomed" as 0/1
 //   send HWND MSG WP LP        SendMessageTimeout; prints the result
 //   post HWND MSG WP LP
 //   icon HWND UID              1 when the shell knows the icon (a modify
 //                              that changes nothing), else 0
 //   drop HWND UID              deletes the icon, as a lost taskbar would
-//   menu [ms]                  waits for a shown pop-up menu, prints its
-//                              items one a line ("-" for a separator)
+//   menu [ms]                  waits for a shown pop-up menu (Wine does not
+//                              let other processes read its items)
 //   key VK...                  posts key presses to the shown pop-up menu
-//   balloon [ms]               waits for a balloon tip of the notification
-//                              area; prints its window text
+//   balloon [ms]               waits for a balloon tip shown by the
+//                              notification area's process
 // MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
-// Output is UTF-8; exit code 0 on success, 1 when the thing is not there.
+// Found windows are printed as decimal handles. Output is UTF-8; exit code
+// 0 on success, 1 when the thing is not there.
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
@@ -153,6 +156,29 @@ int Run(int argc, wchar_t** argv) {
     Out(Decimal(reinterpret_cast<UINT_PTR>(h)));
     return 0;
   }
+  if (cmd == L"shown") {
+    struct Search {
+      DWORD pid;
+      std::vector<HWND> found;
+    } s{0, {}};
+    ::GetWindowThreadProcessId(Handle(arg(2)), &s.pid);
+    if (!s.pid) return 1;
+    ::EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(p);
+          DWORD pid = 0;
+          ::GetWindowThreadProcessId(h, &pid);
+          if (pid == s->pid && ::IsWindowVisible(h)) s->found.push_back(h);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    for (HWND h : s.found) {
+      wchar_t cls[64] = {};
+      ::GetClassNameW(h, cls, 64);
+      Out(Decimal(reinterpret_cast<UINT_PTR>(h)) + L" " + cls);
+    }
+    return 0;
+  }
   if (cmd == L"state") {
     HWND h = Handle(arg(2));
     const bool exists = ::IsWindow(h) != FALSE;
@@ -183,22 +209,7 @@ int Run(int argc, wchar_t** argv) {
   if (cmd == L"menu") {
     HWND m = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownPopupMenu);
     if (!m) return 1;
-    HMENU menu = reinterpret_cast<HMENU>(::SendMessageW(m, MN_GETHMENU, 0, 0));
-    const int n = menu ? ::GetMenuItemCount(menu) : -1;
-    for (int i = 0; i < n; ++i) {
-      MENUITEMINFOW info{};
-      info.cbSize = sizeof info;
-      info.fMask = MIIM_FTYPE | MIIM_STATE;
-      ::GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
-      if (info.fType & MFT_SEPARATOR) {
-        Out(L"-");
-        continue;
-      }
-      wchar_t text[128] = {};
-      ::GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
-      Out(std::wstring(text) + ((info.fState & MFS_DEFAULT) ? L" (default)" : L""));
-    }
-    if (n < 0) Out(L"?");
+    Out(Decimal(reinterpret_cast<UINT_PTR>(m)));
     return 0;
   }
   if (cmd == L"key") {
@@ -215,9 +226,7 @@ int Run(int argc, wchar_t** argv) {
   if (cmd == L"balloon") {
     HWND b = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownBalloon);
     if (!b) return 1;
-    wchar_t text[256] = {};
-    ::GetWindowTextW(b, text, 256);
-    Out(text);
+    Out(Decimal(reinterpret_cast<UINT_PTR>(b)));
     return 0;
   }
   return 2;
