@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "artwork/resource.h"
@@ -467,6 +468,55 @@ TEST_F(SettingsDialog, OnlyTheLeftButtonDragsTheDialog) {
   }
   ::GetWindowRect(dlg.hWnd(), &after);
   EXPECT_TRUE(::EqualRect(&before, &after));
+  EXPECT_TRUE(dlg.IsLoaded());
+}
+
+// Real input, as a user gives it: a left press on the title strip, a move,
+// the release. The system's move loop takes over from DragWindow.
+TEST_F(SettingsDialog, ALeftDragOnTheTitleStripMovesTheDialog) {
+  Put(Cfg("0", "0", "0"));
+  Open();
+  HWND h = dlg.hWnd();
+  ::SetForegroundWindow(h);
+  win::DoEvents();
+  RECT before;
+  ::GetWindowRect(h, &before);
+  POINT start = kStrip;
+  ::ClientToScreen(h, &start);
+  ::SetCursorPos(start.x, start.y);
+  win::DoEvents();
+  auto input = [](DWORD flags, int x, int y) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    if (flags & MOUSEEVENTF_ABSOLUTE) {
+      in.mi.dx = static_cast<LONG>((x * 65535.0) / (::GetSystemMetrics(SM_CXSCREEN) - 1));
+      in.mi.dy = static_cast<LONG>((y * 65535.0) / (::GetSystemMetrics(SM_CYSCREEN) - 1));
+    }
+    ::SendInput(1, &in, sizeof in);
+  };
+  std::thread user([&] {
+    ::Sleep(150);
+    input(MOUSEEVENTF_LEFTDOWN, 0, 0);
+    ::Sleep(150);
+    for (int i = 1; i <= 4; ++i) {
+      input(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, start.x + 10 * i, start.y + 5 * i);
+      ::Sleep(50);
+    }
+    ::Sleep(150);
+    input(MOUSEEVENTF_LEFTUP, 0, 0);
+  });
+  win::WaitWithMessages(2000, [&] {
+    RECT r;
+    ::GetWindowRect(h, &r);
+    return r.left != before.left && ::GetCapture() == nullptr && !(::GetAsyncKeyState(VK_LBUTTON) & 0x8000);
+  });
+  user.join();
+  win::DoEvents();
+  RECT after;
+  ::GetWindowRect(h, &after);
+  EXPECT_EQ(after.left - before.left, 40);
+  EXPECT_EQ(after.top - before.top, 20);
   EXPECT_TRUE(dlg.IsLoaded());
 }
 
