@@ -39,6 +39,8 @@ class frmProgramSet : public skin::SkinForm {
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
+  frmProgramSet() = default;
+
   void LoadPictures();
   void CreateCheckBoxes();
   void LoadOptState();

@@ -438,6 +438,13 @@ TEST_F(SettingsDialog, CloseButtonHoverEndsOnTheTitleStrip) {
   EXPECT_FALSE(dlg.El(close0).visible);
   EXPECT_TRUE(dlg.El(close1).visible);
   EXPECT_EQ(dlg.MousePointer(), win::Form::kCustomPointer);
+  ICONINFO hand{};
+  ASSERT_TRUE(::GetIconInfo(reinterpret_cast<HICON>(dlg.MouseIcon()), &hand));
+  EXPECT_FALSE(hand.fIcon);
+  EXPECT_EQ(hand.xHotspot, static_cast<DWORD>(HAND_HOTSPOT_X));
+  EXPECT_EQ(hand.yHotspot, static_cast<DWORD>(HAND_HOTSPOT_Y));
+  if (hand.hbmColor) ::DeleteObject(hand.hbmColor);
+  if (hand.hbmMask) ::DeleteObject(hand.hbmMask);
   // The bare surface does not end it, the strip does.
   Mouse(WM_MOUSEMOVE, kSurface);
   EXPECT_TRUE(dlg.bCloseHover());
