@@ -17,15 +17,15 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr double kOffArea = -400;
 
 struct BoxSpec {
-  int index;
   const wchar_t* caption;
   int x, y, w, h;
 };
-// Created in the tab order: the boxes from top to bottom.
-constexpr BoxSpec kBoxes[] = {
-    {0, L"开机自动运行", 32, 56, 97, 25},
-    {3, L"创建桌面快捷方式", 32, 112, 121, 17},
-    {1, L"关闭时,最小化至托盘", 32, 160, 137, 17},
+// Check1 by index; there is no box 2.
+constexpr BoxSpec kBoxes[4] = {
+    {L"开机自动运行", 32, 56, 97, 25},
+    {L"关闭时,最小化至托盘", 32, 160, 137, 17},
+    {nullptr, 0, 0, 0, 0},
+    {L"创建桌面快捷方式", 32, 112, 121, 17},
 };
 
 // The dialog's default font: 宋体 9 points.
@@ -145,12 +145,14 @@ void frmProgramSet::Form_CreateControls() {
 
 void frmProgramSet::CreateCheckBoxes() {
   HWND dialog = hWndIfLoaded();
-  for (const BoxSpec& b : kBoxes) {
+  // Created in the tab order, which Tab follows.
+  for (int index : settings::kTabOrder) {
+    const BoxSpec& b = kBoxes[index];
     HWND box = ::CreateWindowExW(0, L"BUTTON", b.caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                                 b.x, b.y, b.w, b.h, dialog, reinterpret_cast<HMENU>(INT_PTR{kCheckIdBase + b.index}),
+                                 b.x, b.y, b.w, b.h, dialog, reinterpret_cast<HMENU>(INT_PTR{kCheckIdBase + index}),
                                  ::GetModuleHandleW(nullptr), nullptr);
     if (box) ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(boxFont_.get()), FALSE);
-    check_[static_cast<size_t>(b.index)] = box;
+    check_[static_cast<size_t>(index)] = box;
   }
   focus_ = check_[0];
 }

@@ -282,21 +282,20 @@ TEST_F(SettingsDialog, AnEmptyStoredValueShowsUncheckedAndIsWrittenOnlyWhenCheck
   EXPECT_EQ(writer.sets, 1);
 }
 
-TEST_F(SettingsDialog, OddTextsLeaveBoxesUncheckedAndUntagged) {
-  Put(Cfg(" 1", "yes", "1 "));
+TEST_F(SettingsDialog, AnUnreadableFileShowsNothingAndStaysAsItIs) {
+  const std::string broken = "<config><autorun>1</autorun><closetotray>1";
+  Put(broken);
   Open();
   for (int i : {0, 1, 3}) {
     EXPECT_FALSE(Checked(i)) << i;
     EXPECT_EQ(dlg.Tag(i), u"") << i;
   }
   EXPECT_EQ(dlg.Check1(2), nullptr);
-  dlg.Unload();
-
-  // Without a file the load creates it (all on) before reading it.
-  ASSERT_TRUE(::DeleteFileW(cfg.c_str()));
-  Open();
-  for (int i : {0, 1, 3}) EXPECT_TRUE(Checked(i)) << i;
-  EXPECT_TRUE(LinkThere());
+  Toggle(0);
+  ClickAt(kOk);
+  EXPECT_FALSE(dlg.IsLoaded());
+  EXPECT_EQ(Bytes(), broken);
+  EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE));
 }
 
 TEST_F(SettingsDialog, CloseToTrayTakesEffectAtOnce) {
@@ -314,19 +313,6 @@ TEST_F(SettingsDialog, CloseToTrayTakesEffectAtOnce) {
   ClickAt(kOk);
   EXPECT_FALSE(bCloseToTray);
   EXPECT_EQ(Keys(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
-}
-
-TEST_F(SettingsDialog, AllThreeChangedAreWritten) {
-  Put(Cfg("0", "1", "0"));
-  bCloseToTray = false;
-  Open();
-  EXPECT_TRUE(bCloseToTray);  // the load's enforcement
-  for (int i : {0, 1, 3}) Toggle(i);
-  ClickAt(kOk);
-  EXPECT_EQ(Keys(), (std::vector<std::wstring>{L"1", L"0", L"1"}));
-  EXPECT_FALSE(bCloseToTray);
-  EXPECT_TRUE(LinkThere());
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
 }
 
 // --- the buttons and the mouse ------------------------------------------------------

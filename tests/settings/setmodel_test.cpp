@@ -20,17 +20,6 @@ TEST(SettingsOptions, OnlyExactOneAndZeroLoadABox) {
     EXPECT_FALSE(LoadFromText(text)) << std::string(text.begin(), text.end());
 }
 
-TEST(SettingsOptions, BoxesAreReadAndWrittenInTheirOrderAndTabbedTopToBottom) {
-  ASSERT_EQ(kOptionBoxes.size(), 3u);
-  EXPECT_EQ(kOptionBoxes[0].index, 0);
-  EXPECT_EQ(kOptionBoxes[0].key, u"autorun");
-  EXPECT_EQ(kOptionBoxes[1].index, 1);
-  EXPECT_EQ(kOptionBoxes[1].key, u"closetotray");
-  EXPECT_EQ(kOptionBoxes[2].index, 3);
-  EXPECT_EQ(kOptionBoxes[2].key, u"shortlnk");
-  EXPECT_EQ(kTabOrder, (std::array<int, 3>{0, 3, 1}));
-}
-
 std::vector<BoxValue> Boxes(std::u16string a, int sa, std::u16string c, int sc, std::u16string s, int ss) {
   return {{u"autorun", std::move(a), sa}, {u"closetotray", std::move(c), sc}, {u"shortlnk", std::move(s), ss}};
 }
@@ -89,23 +78,6 @@ TEST(SettingsLayout, PlacesChromeButtonsAndCaptions) {
   EXPECT_EQ(d.caption[1].left, 152 + 33.5);
   EXPECT_EQ(d.caption[1].top, 208 + 12.5);
   EXPECT_EQ(skin::ToPixel(d.caption[0].left), 59);
-}
-
-TEST(SettingsLayout, FollowsTheSizesItIsGiven) {
-  DialogInput in;
-  in.width = 300;
-  in.height = 200;
-  in.closeWidth = 40;
-  in.normalWidth = 101;
-  in.normalHeight = 44;
-  in.captionWidth = {29, 29};
-  in.captionHeight = {14, 14};
-  const DialogLayout d = PlaceDialog(in);
-  EXPECT_EQ(d.chrome.close.left, 258);
-  EXPECT_EQ(d.chrome.line4, (skin::LineCoords{0, 198.5, 300, 198.5}));
-  EXPECT_EQ(d.frame[1].width, 101);
-  EXPECT_EQ(d.caption[1].left, 152 + 36);
-  EXPECT_EQ(d.caption[1].top, 208 + 15);
 }
 
 TEST(SettingsButtons, HoverNeedsTheBareSurfaceToEnd) {
