@@ -92,7 +92,9 @@ void frmProgramSet::DescribeWindow(win::FormWindowSpec& spec) {
 }
 
 void frmProgramSet::Form_CreateControls() {
-  // Everything of the previous load went with its window.
+  // Everything of the previous load went with its window. The hover flags
+  // go too: the pictures start normal, and a flag left from the last
+  // opening would only keep the next hover picture from appearing.
   ids_ = Ids{};
   check_.fill(nullptr);
   tag_.fill(std::u16string());
