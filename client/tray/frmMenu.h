@@ -9,11 +9,12 @@
 
 class frmMenu : public win::Form {
  public:
-  // Other programs (the installer) find the running client by this class.
+  // The installer and the uninstaller find the running client by this class
+  // and send it kExitRequest before they touch its files. The client
+  // answers 1 at once and then leaves as "退出程序" does: the tray icon goes,
+  // cfg.xml stays as it is, the process ends.
   static constexpr wchar_t kClassName[] = L"velBoxMenu";
-  // Asks the client to leave as "退出程序" does; answered with 1 at once,
-  // the exit itself follows from the client's own queue.
-  static constexpr UINT kExitRequest = WM_APP + 0x101;
+  static constexpr UINT kExitRequest = WM_APP + 0x101;  // 0x8101
 
   // Menu item ids of mnuTray.
   enum : UINT { mnuShowMain = 1, mnuOption = 2, mnuLine1 = 3, mnuExit = 4 };

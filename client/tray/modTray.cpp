@@ -42,6 +42,8 @@ void AddTrayIcon(win::Form& owner) {
   CopyText(TrayIconData.szInfoTitle, win::W(product::kSiteName));
   TrayIconData.dwInfoFlags = NIIF_INFO;
   g_wanted = true;
+  // No NIM_SETVERSION: the callback keeps its classic form, the mouse
+  // message alone in lParam, which the tray form reads.
   g_notify(NIM_ADD, &TrayIconData);
 }
 
