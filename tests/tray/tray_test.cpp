@@ -504,15 +504,19 @@ TEST_F(MainTrayTest, ARightPressOpensTheMenuFromTheForeground) {
   EXPECT_TRUE(f.IsLoaded());
 }
 
-TEST_F(MainTrayTest, TheInstallersRequestIsAnsweredFirstAndThenExits) {
+TEST_F(MainTrayTest, TheInstallersRequestIsAnsweredFirstAndThenExitsInOrder) {
+  const std::string before = testsupport::ReadFileBytes(folder / L"cfg.xml");
   bCloseToTray = true;
+  Journal::Clear();
+  WatchClosing(h);
   EXPECT_EQ(::SendMessageW(menu, frmMenu::kExitRequest, 0, 0), 1);
   EXPECT_TRUE(f.IsLoaded()) << "the exit does not run inside the request";
   EXPECT_TRUE(win::WaitWithMessages(5000, [&] { return !f.IsLoaded(); }));
-  EXPECT_FALSE(frmMenu::Instance().IsLoaded());
+  EXPECT_EQ(Journal::events, (std::vector<std::wstring>{L"close menu", L"destroy menu", L"close settings",
+                                                        L"destroy settings", L"close main", L"destroy main",
+                                                        L"delete"}));
   EXPECT_EQ(win::Form::LoadedCount(), 0);
-  ASSERT_FALSE(Journal::calls.empty());
-  EXPECT_EQ(Journal::calls.back().first, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(testsupport::ReadFileBytes(folder / L"cfg.xml"), before);
 }
 
 TEST_F(MainTrayTest, AnExitWhileTheDialogIsOpenEndsItsModalLoopToo) {
