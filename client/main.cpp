@@ -1,18 +1,27 @@
 // Entry point of velBox.exe.
 #include <windows.h>
 
+#include "client/mainwindow/frmMain.h"
 #include "client/startup/modMain.h"
+#include "common/win/msgloop.h"
 #include "common/win/owners.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The browser control needs OLE on this thread (drag and drop, in-place
   // activation), not just COM.
   win::OleScope ole;
-  modMain::Main();
-  MSG msg;
-  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
+  int code = 0;
+  {
+    // The browser sees its keyboard messages first (accelerators, Tab).
+    win::ScopedPreTranslate accelerators([](MSG& msg) {
+      if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+      frmMain& f = frmMain::Instance();
+      return f.WebBrowser1.IsCreated() && f.WebBrowser1.TranslateAccelerator(msg);
+    });
+    modMain::Main();
+    code = win::RunMessageLoop();
   }
-  return 0;
+  // Whatever is still loaded goes while OLE is still there.
+  frmMain::Instance().Unload();
+  return code;
 }

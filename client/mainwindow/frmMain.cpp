@@ -1,34 +1,285 @@
 #include "client/mainwindow/frmMain.h"
 
+#include "artwork/resource.h"
+#include "client/mainwindow/mainlayout.h"
+#include "common/product.h"
+#include "common/win/winstr.h"
+
 namespace {
-constexpr wchar_t kClass[] = L"velBoxMain";
+
+constexpr wchar_t kTitle[] = L"Velmora音乐网 - 给你最好的音乐";
+constexpr char16_t kTitleText[] = u"Velmora音乐盒";
+constexpr wchar_t kFrameClass[] = L"velFrame";
+// The previous-instance test: one client per session.
+constexpr wchar_t kInstanceMutex[] = L"Local\\Velmora.velBox.Instance";
+constexpr COLORREF kBorder = RGB(9, 123, 183);
+
+mainwindow::Screen PrimaryScreen() {
+  win::WindowDc screen(nullptr);
+  mainwindow::Screen s;
+  s.width = ::GetSystemMetrics(SM_CXSCREEN);
+  s.height = ::GetSystemMetrics(SM_CYSCREEN);
+  s.tppX = mainwindow::TwipsPerPixel(::GetDeviceCaps(screen.get(), LOGPIXELSX));
+  s.tppY = mainwindow::TwipsPerPixel(::GetDeviceCaps(screen.get(), LOGPIXELSY));
+  return s;
 }
+
+skin::FontSpec TitleFont() { return skin::FontSpec{L"宋体", 12, GB2312_CHARSET, false}; }
+
+bool RegisterFrameClass() {
+  static const bool ok = [] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = kFrameClass;
+    return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+  }();
+  return ok;
+}
+
+RECT ToRect(const mainwindow::PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+}  // namespace
 
 frmMain& frmMain::Instance() {
   static frmMain form;
   return form;
 }
 
-void frmMain::Show() {
-  if (!hwnd_) {
-    WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = &frmMain::WndProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = kClass;
-    ::RegisterClassExW(&wc);
-    hwnd_ = ::CreateWindowExW(0, kClass, L"Velmora音乐网 - 给你最好的音乐", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT,
-                              1000, 710, nullptr, nullptr, wc.hInstance, this);
+frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, 1000) {}
+
+void frmMain::DescribeWindow(win::FormWindowSpec& spec) {
+  // Shown in its laid-out place from the start, so the first activation
+  // does not make it jump.
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), 0, 0);
+  DescribeSkinWindow(spec, mainwindow::kWidth, mainwindow::kHeight, kTitle);
+  spec.left = l.window.left;
+  spec.top = l.window.top;
+  if (!bigIcon_) {
+    HINSTANCE inst = ::GetModuleHandleW(nullptr);
+    bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
+    smallIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
+                                                     ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
   }
-  ::ShowWindow(hwnd_, SW_SHOW);
+  spec.bigIcon = bigIcon_.get();
+  spec.smallIcon = smallIcon_.get();
 }
 
-LRESULT CALLBACK frmMain::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_DESTROY) {
-    Instance().hwnd_ = nullptr;
-    ::PostQuitMessage(0);
-    return 0;
+void frmMain::Form_CreateControls() {
+  if (!topPicture_) {
+    topPicture_ = skin::Picture::FromBitmapResource(IDB_TOP);
+    iconPicture_ = skin::Picture::FromBitmapResource(IDB_TITLEICON);
+    closePicture_[0] = skin::Picture::FromBitmapResource(IDB_CLOSE_NORMAL);
+    closePicture_[1] = skin::Picture::FromBitmapResource(IDB_CLOSE_HOVER);
+    minPicture_[0] = skin::Picture::FromBitmapResource(IDB_MIN_NORMAL);
+    minPicture_[1] = skin::Picture::FromBitmapResource(IDB_MIN_HOVER);
+    trayPicture_ = skin::Picture::FromIconResource(IDI_TRAY, 16);
+    mousePointPicture_ = skin::Picture::FromIconResource(IDI_HANDPOINTER, 32);
   }
-  return ::DefWindowProcW(hwnd, msg, wp, lp);
+
+  // Topmost first. imgTray and imgMousePoint lie under the browser frame.
+  ids_ = Ids{};
+  ids_.imgTray = AddImage(u"imgTray", -1, &trayPicture_);
+  ids_.imgMousePoint = AddImage(u"imgMousePoint", -1, &mousePointPicture_);
+  ids_.imgIcon = AddImage(u"imgIcon", -1, &iconPicture_);
+  ids_.Line3 = AddLine(u"Line3", -1, kBorder);
+  ids_.imgClose[1] = AddImage(u"imgClose", 1, &closePicture_[1], false, u"关闭");
+  ids_.imgMin[1] = AddImage(u"imgMin", 1, &minPicture_[1], false, u"最小化");
+  ids_.imgMin[0] = AddImage(u"imgMin", 0, &minPicture_[0], false, u"最小化");
+  ids_.imgClose[0] = AddImage(u"imgClose", 0, &closePicture_[0], false, u"关闭");
+  ids_.Line1 = AddLine(u"Line1", -1, kBorder);
+  ids_.Line4 = AddLine(u"Line4", -1, kBorder);
+  ids_.Line2 = AddLine(u"Line2", -1, kBorder);
+  ids_.lblTitle = AddLabel(u"lblTitle", -1, kTitleText, TitleFont(), RGB(255, 255, 255));
+  ids_.imgTop = AddImage(u"imgTop", -1, &topPicture_, true);
+  SetCursorPicture(&mousePointPicture_, HAND_HOTSPOT_X, HAND_HOTSPOT_Y);
+  MoveElement(ids_.imgTray, 100, 100);
+  MoveElement(ids_.imgMousePoint, 140, 100);
+
+  HWND h = hWndIfLoaded();
+  RegisterFrameClass();
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), El(ids_.lblTitle).box.width,
+                                                El(ids_.lblTitle).box.height);
+  picFrame_ = ::CreateWindowExW(0, kFrameClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
+                                l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
+                                l.picFrame.bottom - l.picFrame.top, h, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_);
+  WebBrowser2.Create(h, ToRect(l.browser2), &events2_);
+
+  // Until the first activation lays the window out, its elements stand
+  // where the layout puts them.
+  LayoutWindow();
+}
+
+void frmMain::Form_Load() {
+  // 1. A second instance ends at once and silently. The object keeps the
+  // mutex for its life, so a reload is not mistaken for a second copy.
+  if (!instanceMutex_) {
+    instanceMutex_.reset(::CreateMutexW(nullptr, FALSE, kInstanceMutex));
+    if (instanceMutex_ && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+      instanceMutex_.reset();
+      Unload();
+      return;
+    }
+  }
+  // 2. Tray icon with frmMenu as its message window: AddTrayIcon(frmMenu).
+  // 3. Window hook: HookMainWindow(hWnd()).
+  // 4. The updater timer.
+  Timer1.SetEnabled(true);
+}
+
+void frmMain::Form_Activate() {
+  if (bActivated) return;
+  bActivated = true;
+  const std::u16string line = win::U(::GetCommandLineW());
+  if (mainwindow::HasRegStart(mainwindow::ArgumentText(line))) {
+    m_strOpenNet = L"about:blank";
+    SetVisible(false);
+  } else {
+    m_strOpenNet = win::W(product::MusicHome());
+  }
+  LayoutWindow();
+  WebBrowser1.Navigate(m_strOpenNet);
+  WebBrowser1.SetSilent(true);
+  // First-start notice: CheckFirstStart().
+}
+
+void frmMain::Form_Unload() {
+  WebBrowser2.Destroy();
+  WebBrowser1.Destroy();
+  picFrame_ = nullptr;  // goes with its parent
+}
+
+void frmMain::LayoutWindow() {
+  HWND h = hWndIfLoaded();
+  if (!h) return;
+  SetLabelText(ids_.lblTitle, kTitleText);
+  const skin::Element& title = El(ids_.lblTitle);
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), title.box.width, title.box.height);
+
+  // 1-2. Size and centre.
+  ::SetWindowPos(h, nullptr, l.window.left, l.window.top, l.window.right - l.window.left,
+                 l.window.bottom - l.window.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  // 3. The chrome.
+  const skin::ChromeLayout& c = l.chrome;
+  MoveElement(ids_.imgTop, c.top.left, c.top.top);
+  SizeElement(ids_.imgTop, c.top.width, c.top.height);
+  MoveElement(ids_.imgIcon, c.icon.left, c.icon.top);
+  MoveElement(ids_.lblTitle, c.title.left, c.title.top);
+  for (int i = 0; i < 2; ++i) {
+    MoveElement(ids_.imgClose[i], c.close.left, c.close.top);
+    MoveElement(ids_.imgMin[i], c.minimize.left, c.minimize.top);
+  }
+  hover_.ResetPictures();  // the flag and the pointer stay as they are
+  ShowHoverPictures();
+  SetLine(ids_.Line1, c.line1.x1, c.line1.y1, c.line1.x2, c.line1.y2);
+  SetLine(ids_.Line2, c.line2.x1, c.line2.y1, c.line2.x2, c.line2.y2);
+  SetLine(ids_.Line3, c.line3.x1, c.line3.y1, c.line3.x2, c.line3.y2);
+  SetLine(ids_.Line4, c.line4.x1, c.line4.y1, c.line4.x2, c.line4.y2);
+  // 4. The browser frame.
+  if (picFrame_) {
+    ::MoveWindow(picFrame_, l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
+                 l.picFrame.bottom - l.picFrame.top, TRUE);
+  }
+  // 5-6. The browsers.
+  if (WebBrowser1.IsCreated()) WebBrowser1.SetRect(ToRect(l.browser1));
+  if (WebBrowser2.IsCreated()) WebBrowser2.SetRect(ToRect(l.browser2));
+}
+
+// --- chrome -----------------------------------------------------------------
+
+int frmMain::IndexOf(const int (&members)[2], int target) const {
+  for (int i = 0; i < 2; ++i) {
+    if (members[i] == target) return i;
+  }
+  return -1;
+}
+
+void frmMain::Skin_MouseMove(int target, const skin::MouseArgs&) {
+  if (int i = IndexOf(ids_.imgClose, target); i >= 0) {
+    imgClose_MouseMove(i);
+  } else if (int j = IndexOf(ids_.imgMin, target); j >= 0) {
+    imgMin_MouseMove(j);
+  } else if (target == ids_.imgTop) {
+    imgTop_MouseMove();
+  }
+}
+
+void frmMain::Skin_MouseDown(int target, const skin::MouseArgs& a) {
+  if (target == ids_.imgTop) {
+    imgTop_MouseDown(a.button);
+  } else if (target == ids_.imgIcon) {
+    imgIcon_MouseDown(a.button);
+  } else if (target == ids_.lblTitle) {
+    lblTitle_MouseDown(a.button);
+  }
+}
+
+void frmMain::Skin_Click(int target) {
+  if (int i = IndexOf(ids_.imgClose, target); i >= 0) {
+    imgClose_Click(i);
+  } else if (int j = IndexOf(ids_.imgMin, target); j >= 0) {
+    imgMin_Click(j);
+  }
+}
+
+void frmMain::imgClose_Click(int) {
+  // The system close command: the window hook decides what closing means.
+  if (HWND h = hWndIfLoaded()) ::SendMessageW(h, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void frmMain::imgMin_Click(int) { SetWindowState(kMinimized); }
+
+void frmMain::imgClose_MouseMove(int) {
+  if (hover_.OnButtonMove(0)) ShowHoverState();
+}
+
+void frmMain::imgMin_MouseMove(int) {
+  if (hover_.OnButtonMove(1)) ShowHoverState();
+}
+
+void frmMain::imgTop_MouseMove() {
+  if (hover_.OnStripMove()) ShowHoverState();
+}
+
+void frmMain::ShowHoverState() {
+  ShowHoverPictures();
+  if (hover_.HandCursor()) {
+    SetHandCursor();
+  } else {
+    SetDefCursor();
+  }
+}
+
+void frmMain::ShowHoverPictures() {
+  SetElementVisible(ids_.imgClose[1], hover_.HoverShown(0));
+  SetElementVisible(ids_.imgClose[0], !hover_.HoverShown(0));
+  SetElementVisible(ids_.imgMin[1], hover_.HoverShown(1));
+  SetElementVisible(ids_.imgMin[0], !hover_.HoverShown(1));
+}
+
+// --- browsers -----------------------------------------------------------------
+
+void frmMain::WebBrowser1_DownloadBegin() { WebBrowser1.SetSilent(true); }
+
+void frmMain::WebBrowser1_DownloadComplete() {
+  WebBrowser1.BindDocument();
+  WebBrowser1.SetSilent(true);
+}
+
+void frmMain::WebBrowser1_DocumentComplete(IDispatch*, const std::wstring&) { WebBrowser1.SetSilent(true); }
+
+void frmMain::WebBrowser2_DocumentComplete(IDispatch*, const std::wstring&) {
+  // Recognises the statistics page's confirmation (first-start notice).
+}
+
+// --- timer ----------------------------------------------------------------------
+
+void frmMain::Timer1_Timer() {
+  // Updater launch: counts nTick and starts velUpdate.exe.
 }

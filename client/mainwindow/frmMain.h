@@ -1,16 +1,114 @@
-// The client's main window (a plain window until its chrome arrives).
+// The client's main window: a skinned 1000 x 710 window with its title
+// strip, caption buttons and border, and the browser that shows the music
+// site in the frame below the strip.
 #pragma once
 
 #include <windows.h>
 
-class frmMain {
+#include <cstdint>
+#include <string>
+
+#include "client/mainwindow/browserhost.h"
+#include "client/mainwindow/picture.h"
+#include "client/mainwindow/skinform.h"
+#include "common/win/form.h"
+#include "common/win/owners.h"
+
+class frmMain : public skin::SkinForm {
  public:
   static frmMain& Instance();
-  // Loads the window when needed and shows it, modeless, without an owner.
-  void Show();
-  HWND hWnd() const { return hwnd_; }
+
+  // The address WebBrowser1 was last told to open: "about:blank", the
+  // site's home address or its "/?autoplay=0" address. Empty until the
+  // first activation.
+  std::wstring m_strOpenNet;
+
+  // The main browser, inside picFrame, and the hidden one of the
+  // first-start notice.
+  BrowserHost WebBrowser1;
+  BrowserHost WebBrowser2;
+  // One-second timer of the updater launch; enabled by Form_Load.
+  win::FormTimer Timer1;
+
+  bool bActivated = false;
+  bool bCountOk = false;
+  int16_t nTick = 0;
+  // One flag for both caption buttons' hover pictures.
+  bool bSysBtnHover() const { return hover_.Flag(); }
+
+  // The picture of imgTray: the 16 x 16 tray icon.
+  HICON imgTray() const { return trayPicture_.icon(); }
+  // The browser frame (a child window), when loaded.
+  HWND picFrame() const { return picFrame_; }
+
+  void LayoutWindow();
+
+  // Element ids of the current load, for the handlers and the tests.
+  struct Ids {
+    int imgTray = -1, imgMousePoint = -1, imgIcon = -1, Line3 = -1;
+    int imgClose[2] = {-1, -1};
+    int imgMin[2] = {-1, -1};
+    int Line1 = -1, Line4 = -1, Line2 = -1, lblTitle = -1, imgTop = -1;
+  };
+  const Ids& ids() const { return ids_; }
+
+ protected:
+  void DescribeWindow(win::FormWindowSpec& spec) override;
+  void Form_CreateControls() override;
+  void Form_Load() override;
+  void Form_Activate() override;
+  void Form_Unload() override;
+
+  void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
+  void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
+  void Skin_Click(int target) override;
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  HWND hwnd_ = nullptr;
+  frmMain();
+
+  // Chrome handlers; the index of the array member is not used.
+  void imgTop_MouseDown(int button) { DragWindow(button); }
+  void imgIcon_MouseDown(int button) { DragWindow(button); }
+  void lblTitle_MouseDown(int button) { DragWindow(button); }
+  void imgClose_Click(int index);
+  void imgMin_Click(int index);
+  void imgClose_MouseMove(int index);
+  void imgMin_MouseMove(int index);
+  void imgTop_MouseMove();
+  void ShowHoverState();
+  void ShowHoverPictures();
+
+  // Browser events.
+  void WebBrowser1_DownloadBegin();
+  void WebBrowser1_DownloadComplete();
+  void WebBrowser1_DocumentComplete(IDispatch* pDisp, const std::wstring& url);
+  void WebBrowser2_DocumentComplete(IDispatch* pDisp, const std::wstring& url);
+
+  void Timer1_Timer();
+
+  int IndexOf(const int (&members)[2], int target) const;
+
+  struct Browser1Events final : BrowserHost::Events {
+    frmMain& f;
+    explicit Browser1Events(frmMain& form) : f(form) {}
+    void OnDownloadBegin() override { f.WebBrowser1_DownloadBegin(); }
+    void OnDownloadComplete() override { f.WebBrowser1_DownloadComplete(); }
+    void OnDocumentComplete(IDispatch* d, const std::wstring& u) override { f.WebBrowser1_DocumentComplete(d, u); }
+  };
+  struct Browser2Events final : BrowserHost::Events {
+    frmMain& f;
+    explicit Browser2Events(frmMain& form) : f(form) {}
+    void OnDocumentComplete(IDispatch* d, const std::wstring& u) override { f.WebBrowser2_DocumentComplete(d, u); }
+  };
+
+  Browser1Events events1_{*this};
+  Browser2Events events2_{*this};
+  skin::HoverSet hover_{2};  // 0 close, 1 minimise
+  Ids ids_;
+  HWND picFrame_ = nullptr;
+  win::UniqueHandle instanceMutex_;
+
+  // The artwork, loaded once for the object's life.
+  skin::Picture topPicture_, iconPicture_, closePicture_[2], minPicture_[2], trayPicture_, mousePointPicture_;
+  win::UniqueIcon bigIcon_, smallIcon_;
 };

@@ -1,0 +1,60 @@
+// Arithmetic of the main window: twips and pixels, centring on the screen,
+// the places of the chrome, the browser frame and the two browsers; and the
+// reading of the command line. No Windows header.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "client/mainwindow/skinmodel.h"
+
+namespace mainwindow {
+
+inline constexpr int kWidth = 1000;  // pixels, also the client area
+inline constexpr int kHeight = 710;
+
+// 15 at 96 dots per inch.
+double TwipsPerPixel(int dpi);
+// To the nearest whole number, halves to the even neighbour.
+long long RoundHalfEven(double v);
+// (screen - window) rounded half-to-even, then halved towards zero: the
+// left or top of a centred window, in twips.
+long long CentreTwips(double screenTwips, double windowTwips);
+// Twips to the nearest pixel (halves up).
+int TwipsToPixels(double twips, double twipsPerPixel);
+
+struct Screen {
+  int width = 0;  // primary screen, pixels
+  int height = 0;
+  double tppX = 15;
+  double tppY = 15;
+};
+
+struct PixelRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool operator==(const PixelRect&) const = default;
+};
+
+struct Layout {
+  PixelRect window;          // screen pixels
+  skin::ChromeLayout chrome;  // client pixels
+  PixelRect picFrame;        // client pixels of the main window
+  PixelRect browser1;        // client pixels of picFrame
+  PixelRect browser2;        // client pixels of the main window
+};
+
+// The layout of the main window; the title label measures titleWidth x
+// titleHeight pixels.
+Layout LayoutMain(const Screen& screen, double titleWidth, double titleHeight);
+
+// The argument text of a command line: everything after the program part
+// (a quoted path, or the text up to the first blank), leading blanks
+// dropped.
+std::u16string_view ArgumentText(std::u16string_view commandLine);
+// "/regstart" anywhere in the arguments, case-sensitive.
+bool HasRegStart(std::u16string_view arguments);
+
+}  // namespace mainwindow

@@ -1,0 +1,175 @@
+"""velBox.exe under Wine on the harness's virtual display (1280 x 1024): the
+skinned main window as it appears on the screen, dragging, closing, the
+"/regstart" switch and the single instance."""
+import os
+import subprocess
+import time
+import unittest
+
+from tests.support import vel
+
+SCREEN_W, SCREEN_H = 1280, 1024
+# Centred 1000 x 710 window.
+LEFT, TOP = (SCREEN_W - 1000) // 2, (SCREEN_H - 710) // 2
+BORDER = (9, 123, 183)
+SHOTS = vel.BUILD / "screenshots"
+
+
+def x_env():
+    return vel.wine_env()
+
+
+class Shot:
+    """The whole virtual screen, read once."""
+
+    def __init__(self, save_as=None):
+        raw = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=x_env(),
+                             capture_output=True, timeout=30, check=True).stdout
+        self.raw = raw
+        if save_as:
+            SHOTS.mkdir(parents=True, exist_ok=True)
+            subprocess.run(["convert", "-size", f"{SCREEN_W}x{SCREEN_H}", "-depth", "8", "rgb:-",
+                            str(SHOTS / save_as)], input=raw, env=x_env(), timeout=30, check=True)
+
+    def px(self, x, y):
+        i = (y * SCREEN_W + x) * 3
+        return tuple(self.raw[i:i + 3])
+
+
+def xdo(*args):
+    subprocess.run(["xdotool", *map(str, args)], env=x_env(), timeout=30, check=True)
+
+
+def window_at(left, top):
+    """True when the screen shows the window's left and bottom border there."""
+    s = Shot()
+    return s.px(left, top + 400) == BORDER and s.px(left + 500, top + 709) == BORDER
+
+
+def music_gets():
+    return [e for e in vel.hosts_log("music") if e["method"] == "GET"]
+
+
+class MainWindowTest(unittest.TestCase):
+    def setUp(self):
+        vel.hosts_reset()
+        self.app = vel.InstallDir("mainwindow")
+        self.progs = []
+        # The pointer starts away from the window.
+        xdo("mousemove", 5, 5)
+
+    def tearDown(self):
+        for p in self.progs:
+            p.kill()
+        self.app.remove()
+
+    def start(self, *args):
+        p = vel.Program(self.app.file("velBox.exe"), *args)
+        self.progs.append(p)
+        return p
+
+    def start_shown(self):
+        p = self.start()
+        self.assertTrue(vel.wait_until(lambda: window_at(LEFT, TOP), 40, step=0.5), "no window on the screen")
+        return p
+
+    def test_normal_start_shows_the_chrome_and_opens_the_home_address(self):
+        self.start_shown()
+        self.assertTrue(vel.wait_until(lambda: [e for e in music_gets() if e["path"] == "/"], 20),
+                        vel.hosts_log())
+        s = Shot("e2e-mainwindow.png")
+        # One-pixel border on all four sides, white inside it.
+        for x, y in ((LEFT, TOP + 300), (LEFT + 999, TOP + 300), (LEFT + 300, TOP + 709), (LEFT + 300, TOP)):
+            self.assertEqual(s.px(x, y), BORDER, (x, y))
+        self.assertEqual(s.px(LEFT + 1, TOP + 300), (255, 255, 255))
+        self.assertEqual(s.px(LEFT - 1, TOP + 300), (0, 0, 0))  # the bare screen outside
+        # Title strip: blue, lighter at the top.
+        t, b = s.px(LEFT + 600, TOP + 2), s.px(LEFT + 600, TOP + 33)
+        self.assertGreater(t[2], t[0] + 80)
+        self.assertGreater(b[2], b[0] + 80)
+        self.assertGreater(t[0] + t[1], b[0] + b[1])
+        # Caption buttons: red close with a white cross, blue minimise with a
+        # white bar.
+        c = s.px(LEFT + 965, TOP + 5)
+        self.assertTrue(c[0] > 180 and c[1] < 90, c)
+        self.assertEqual(s.px(LEFT + 942, TOP + 15), (255, 255, 255))
+        self.assertTrue(all(v > 200 for v in s.px(LEFT + 980, TOP + 12)))
+        m = s.px(LEFT + 927, TOP + 5)
+        self.assertGreater(m[2], m[0] + 100)
+        # White title text beside the icon.
+        white = sum(1 for y in range(TOP + 8, TOP + 28) for x in range(LEFT + 45, LEFT + 160)
+                    if s.px(x, y) == (255, 255, 255))
+        self.assertGreater(white, 60)
+
+    def test_only_a_left_drag_on_the_title_strip_moves_the_window(self):
+        self.start_shown()
+        # Right button on the strip.
+        xdo("mousemove", LEFT + 300, TOP + 15)
+        xdo("mousedown", 3)
+        xdo("mousemove", LEFT + 400, TOP + 65)
+        xdo("mouseup", 3)
+        time.sleep(0.5)
+        self.assertTrue(window_at(LEFT, TOP), "a right drag moved the window")
+        # Left press on the minimise button, released elsewhere.
+        xdo("mousemove", LEFT + 940, TOP + 10)
+        xdo("mousedown", 1)
+        for i in range(1, 6):
+            xdo("mousemove", LEFT + 940 - 40 * i, TOP + 10 + 20 * i)
+        xdo("mouseup", 1)
+        time.sleep(0.5)
+        self.assertTrue(window_at(LEFT, TOP), "a press on a caption button moved or minimised the window")
+        # Left drag on the strip.
+        xdo("mousemove", LEFT + 300, TOP + 15)
+        xdo("mousedown", 1)
+        for i in range(1, 11):
+            xdo("mousemove", LEFT + 300 + 10 * i, TOP + 15 + 5 * i)
+            time.sleep(0.05)
+        xdo("mouseup", 1)
+        moved = vel.wait_until(lambda: window_at(LEFT + 100, TOP + 50), 10, step=0.3)
+        Shot("e2e-mainwindow-dragged.png")
+        self.assertTrue(moved, "the window did not follow a left drag of its title strip")
+
+    def test_close_button_ends_the_client(self):
+        p = self.start_shown()
+        xdo("mousemove", LEFT + 980, TOP + 12)
+        time.sleep(0.3)
+        xdo("click", 1)
+        p.wait(20)
+
+    def test_alt_f4_ends_the_client(self):
+        p = self.start_shown()
+        # The virtual display's keyboard focus follows the pointer.
+        xdo("mousemove", LEFT + 500, TOP + 15)
+        time.sleep(0.3)
+        xdo("click", 1)
+        xdo("key", "alt+F4")
+        p.wait(20)
+
+    def test_regstart_hides_the_window_and_opens_nothing(self):
+        p = self.start("/regstart")
+        time.sleep(8)
+        self.assertTrue(p.running())
+        self.assertFalse(window_at(LEFT, TOP), "the window is on the screen")
+        self.assertEqual(music_gets(), [])
+
+    def test_regstart_in_other_letters_is_not_the_switch(self):
+        self.start("/REGSTART")
+        self.assertTrue(vel.wait_until(lambda: window_at(LEFT, TOP), 40, step=0.5))
+        self.assertTrue(vel.wait_until(lambda: [e for e in music_gets() if e["path"] == "/"], 20))
+
+    def test_a_second_instance_ends_at_once_and_the_first_keeps_running(self):
+        first = self.start_shown()
+        self.assertTrue(vel.wait_until(lambda: music_gets(), 20))
+        began = time.time()
+        second = self.start()
+        second.wait(30)
+        took = time.time() - began
+        time.sleep(2)
+        self.assertTrue(first.running())
+        self.assertEqual(len([e for e in music_gets() if e["path"] == "/"]), 1)
+        self.assertTrue(window_at(LEFT, TOP))
+        print(f"second instance ended after {took:.1f} s")
+
+
+if __name__ == "__main__":
+    unittest.main()
