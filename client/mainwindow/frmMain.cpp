@@ -43,6 +43,11 @@ bool RegisterFrameClass() {
 
 RECT ToRect(const mainwindow::PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
+UINT CreateBrowsersMessage() {
+  static const UINT msg = ::RegisterWindowMessageW(L"velBox.frmMain.CreateBrowsers");
+  return msg;
+}
+
 }  // namespace
 
 frmMain& frmMain::Instance() {
@@ -109,8 +114,9 @@ void frmMain::Form_CreateControls() {
   picFrame_ = ::CreateWindowExW(0, kFrameClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                                 l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
                                 l.picFrame.bottom - l.picFrame.top, h, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_);
-  WebBrowser2.Create(h, ToRect(l.browser2), &events2_);
+  // The browsers come right after the window is on the screen: loading
+  // the browser engine takes longer than everything else of the start.
+  ::PostMessageW(h, CreateBrowsersMessage(), 0, 0);
 
   // Until the first activation lays the window out, its elements stand
   // where the layout puts them.
@@ -144,12 +150,30 @@ void frmMain::Form_Activate() {
   } else {
     m_strOpenNet = win::W(product::MusicHome());
   }
+  CreateBrowsers();
   LayoutWindow();
   WebBrowser1.Navigate(m_strOpenNet);
   WebBrowser1.SetSilent(true);
   // On a first start this waits up to 10 s, serving messages meanwhile.
   firststart::HostedNoticeBrowser browser2(WebBrowser2);
   firststart::CheckFirstStart(browser2, bCountOk);
+}
+
+void frmMain::CreateBrowsers() {
+  HWND h = hWndIfLoaded();
+  if (!h || !picFrame_) return;
+  const skin::Element& title = El(ids_.lblTitle);
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), title.box.width, title.box.height);
+  if (!WebBrowser1.IsCreated()) WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_);
+  if (!WebBrowser2.IsCreated()) WebBrowser2.Create(h, ToRect(l.browser2), &events2_);
+}
+
+LRESULT frmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == CreateBrowsersMessage()) {
+    CreateBrowsers();
+    return 0;
+  }
+  return SkinForm::WndProc(msg, wp, lp);
 }
 
 void frmMain::Form_Unload() {

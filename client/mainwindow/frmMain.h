@@ -64,6 +64,7 @@ class frmMain : public skin::SkinForm {
   void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   frmMain();
@@ -77,6 +78,7 @@ class frmMain : public skin::SkinForm {
   void imgClose_MouseMove(int index);
   void imgMin_MouseMove(int index);
   void imgTop_MouseMove();
+  void CreateBrowsers();
   void ShowHoverState();
   void ShowHoverPictures();
 

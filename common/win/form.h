@@ -73,6 +73,7 @@ class Form {
   void SetMousePointer(int mode) { pointer_ = mode; }
   int MousePointer() const { return pointer_; }
   void SetMouseIcon(HCURSOR cursor) { mouseIcon_ = cursor; }  // not owned
+  HCURSOR MouseIcon() const { return mouseIcon_; }
 
   static int LoadedCount();
   // Tests load and unload forms without ending the thread's loop.

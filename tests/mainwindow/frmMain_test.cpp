@@ -157,6 +157,14 @@ TEST_F(FrmMainTest, HoverFromCloseStraightOntoMinimiseAndBackOverTheStrip) {
   EXPECT_TRUE(Visible(id.imgClose[1]));
   EXPECT_FALSE(Visible(id.imgClose[0]));
   EXPECT_EQ(f.MousePointer(), 99);
+  // The hand is a cursor made from imgMousePoint, pointing with its fingertip.
+  ICONINFO ii{};
+  ASSERT_TRUE(::GetIconInfo(f.MouseIcon(), &ii));
+  EXPECT_FALSE(ii.fIcon);
+  EXPECT_EQ(ii.xHotspot, 9u);
+  EXPECT_EQ(ii.yHotspot, 1u);
+  if (ii.hbmColor) ::DeleteObject(ii.hbmColor);
+  if (ii.hbmMask) ::DeleteObject(ii.hbmMask);
   Mouse(WM_MOUSEMOVE, 959, 10);  // straight across the gap onto minimise (its last column)
   EXPECT_TRUE(Visible(id.imgClose[1])) << "close stays in its hover picture";
   EXPECT_FALSE(Visible(id.imgMin[1])) << "minimise stays normal";
