@@ -187,6 +187,28 @@ class FirstStartTest(unittest.TestCase):
         print(f"\n  notice wait: slowest answer {slowest} ms over {len(rounds)} rounds, "
               f"{cpu_during_wait:.2f} s CPU in its first 9 s", flush=True)
 
+    def test_closing_during_the_wait_ends_the_client_at_once(self):
+        self.uninstall.make()
+        self.app.file("cfg.xml").write_bytes(
+            b"<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray>"
+            b"<ver>1.0.0</ver></config>")
+        client = self.start()
+        self.loaded_at()
+        sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
+        self.assertTrue(sent, vel.hosts_log())
+        time.sleep(max(0.0, sent[0]["time"] + 2.0 - time.time()))
+        asked = time.time()
+        closer = vel.Program(STAND_IN, "close", self.app.win("velBox.exe"), cwd=self.app.path)
+        self.progs.append(closer)
+        self.assertEqual(closer.wait(30), 0, "no window of the client to close")
+        client.wait(20)
+        ended = time.time() - asked
+        # Not held until the end of the 10 s wait.
+        self.assertLess(ended, 4.0)
+        self.assertIsNone(first_start_value())
+        print(f"\n  closed {ended:.2f} s after the close command, "
+              f"{asked - sent[0]['time']:.1f} s into the wait", flush=True)
+
     def test_no_notice_with_the_value_in_place_or_without_the_key(self):
         for case in ("value present", "value empty", "no key"):
             with self.subTest(case):

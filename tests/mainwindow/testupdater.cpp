@@ -8,6 +8,9 @@
 //                                of the processes running EXE and appends
 //                                "<unix time>\t<windows>\t<slowest answer
 //                                in ms, -1 when one did not answer in 3 s>"
+//   velTestUpdater.exe close EXE sends the system close command to the
+//                                visible top-level windows of the processes
+//                                running EXE, as the close button does
 #include <windows.h>
 #include <shellapi.h>
 
@@ -93,6 +96,18 @@ int Ping(double seconds, const std::wstring& file, const std::wstring& exe) {
   return 0;
 }
 
+int Close(const std::wstring& exe) {
+  Search s{&exe, {}};
+  ::EnumWindows(&Collect, reinterpret_cast<LPARAM>(&s));
+  int sent = 0;
+  for (HWND w : s.found) {
+    if (!::IsWindowVisible(w)) continue;
+    ::PostMessageW(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ++sent;
+  }
+  return sent ? 0 : 1;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -100,6 +115,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (argv && argc >= 5 && std::wcscmp(argv[1], L"ping") == 0)
     return Ping(std::wcstod(argv[2], nullptr), argv[3], argv[4]);
+  if (argv && argc >= 3 && std::wcscmp(argv[1], L"close") == 0) return Close(argv[2]);
   STARTUPINFOW si{};
   si.cb = sizeof si;
   ::GetStartupInfoW(&si);
