@@ -17,7 +17,15 @@ Tests script it over HTTP on any of its ports:
   POST /_ctl/reset    forget routes and the request log
   GET  /_ctl/log      the requests received so far, as JSON lines
 Every other request is logged (role, method, path with query, headers) and
-answered from the routes or the built-in pages.
+answered from the routes, the published files or the built-in pages.
+
+Publishing an update the way a real server is fed (tools/publish-update.py
+writes the manifest):
+  --manifest FILE     serve FILE as the update server's /box/update.xml
+  --installer FILE    serve FILE as the update server's /box/<its file name>
+Both are read at each request, so a file published anew is served at once;
+routes set over /_ctl/route still take precedence, and /_ctl/reset keeps them.
+A port 0 takes a free port; the first line printed names the ports used.
 """
 import argparse
 import base64
@@ -43,12 +51,12 @@ DEFAULT_MANIFEST = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><update>"
 
 
 class State:
-    def __init__(self, log_path, roles):
+    def __init__(self, log_path, published=None):
         self.lock = threading.Lock()
         self.routes = []
         self.log = []
         self.log_path = log_path
-        self.roles = roles  # port -> role
+        self.published = published or {}  # update server path -> file
 
     def record(self, entry):
         with self.lock:
@@ -75,7 +83,7 @@ def make_handler(state, hosts):
 
         @property
         def role(self):
-            return state.roles[self.server.server_address[1]]
+            return self.server.role
 
         def _send(self, status, body, ctype="text/html; charset=utf-8",
                   extra=None, no_length=False):
@@ -143,6 +151,8 @@ def make_handler(state, hosts):
             state.record({"time": time.time(), "role": self.role, "method": self.command,
                           "path": self.path, "headers": dict(self.headers.items())})
             route = state.find(self.role, path)
+            if route is None and self.role == "update" and path in state.published:
+                route = {"body_file": state.published[path]}
             if route is None:
                 status, body = self._builtin(path)
                 return self._send(status, body)
@@ -215,6 +225,10 @@ class Server(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def __init__(self, addr, handler, role):
+        self.role = role
+        super().__init__(addr, handler)
+
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -223,18 +237,24 @@ def main():
     ap.add_argument("--update", default="127.0.0.1:18083")
     ap.add_argument("--log", help="append each request as a JSON line to this file")
     ap.add_argument("--pidfile")
+    ap.add_argument("--manifest", help="serve this file as /box/update.xml")
+    ap.add_argument("--installer", action="append", default=[],
+                    help="serve this file as /box/<its file name> (repeatable)")
     args = ap.parse_args()
+    published = {}
+    if args.manifest:
+        published["/box/update.xml"] = os.path.abspath(args.manifest)
+    for f in args.installer:
+        published["/box/" + os.path.basename(f)] = os.path.abspath(f)
     hosts = {"web": args.web, "music": args.music, "update": args.update}
-    roles = {}
-    bind = {}
+    state = State(args.log, published)
+    handler = make_handler(state, hosts)
+    servers = []
     for role, hp in hosts.items():
         host, _, port = hp.partition(":")
-        port = int(port or 80)
-        roles[port] = role
-        bind[role] = (host, port)
-    state = State(args.log, roles)
-    handler = make_handler(state, hosts)
-    servers = [Server(addr, handler) for addr in bind.values()]
+        servers.append(Server((host, int(port or 80)), handler, role))
+        # The port actually bound (a port 0 takes a free one).
+        hosts[role] = f"{host}:{servers[-1].server_address[1]}"
     for s in servers[1:]:
         threading.Thread(target=s.serve_forever, daemon=True).start()
     if args.pidfile:

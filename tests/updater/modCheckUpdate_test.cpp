@@ -1,0 +1,412 @@
+// modCheckUpdate against the stand-in update server.
+#include "updater/modCheckUpdate.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/product.h"
+#include "common/text.h"
+#include "common/win/winstr.h"
+#include "tests/support/testsupport.h"
+
+namespace mcu = modCheckUpdate;
+namespace ts = testsupport;
+
+namespace {
+
+std::string Json(std::string_view s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string Base64(std::string_view in) {
+  static const char* t = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
+                       static_cast<unsigned char>(in[i + 2]);
+    out += {t[v >> 18], t[(v >> 12) & 63], t[(v >> 6) & 63], t[v & 63]};
+  }
+  if (i + 1 == in.size()) {
+    const unsigned v = static_cast<unsigned char>(in[i]) << 16;
+    out += {t[v >> 18], t[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == in.size()) {
+    const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
+    out += {t[v >> 18], t[(v >> 12) & 63], t[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+// The body the stand-in generates for {"size": n}.
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i & 0xFF);
+  return s;
+}
+
+std::string Utf8(const std::wstring& w) { return text::Utf16ToUtf8(win::U(w)); }
+
+const std::string kManifestPath = "/box/update.xml";
+const std::string kSetupPath = "/box/VelmoraSetup.exe";
+
+std::wstring SetupUrl() { return L"http://" + win::W(text::Utf8ToUtf16(ts::standin::UpdateHost())) + L"/box/VelmoraSetup.exe"; }
+
+void RouteManifest(const std::string& body, int status = 200) {
+  ASSERT_TRUE(ts::standin::Route("{\"path\": " + Json(kManifestPath) + ", \"host\": \"update\", \"status\": " +
+                                 std::to_string(status) + ", \"body\": " + Json(body) + "}"));
+}
+
+void RouteSetup(const std::string& extra) {
+  ASSERT_TRUE(ts::standin::Route("{\"path\": " + Json(kSetupPath) + ", \"host\": \"update\"" +
+                                 (extra.empty() ? "" : ", " + extra) + "}"));
+}
+
+size_t CountRequests(const std::string& path) {
+  size_t n = 0;
+  for (const auto& p : ts::standin::RequestPaths("update"))
+    if (p.substr(0, p.find('?')) == path) ++n;
+  return n;
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring n = fd.cFileName;
+    if (n != L"." && n != L"..") names.push_back(n);
+  } while (::FindNextFileW(h, &fd));
+  ::FindClose(h);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ts::standin::Reset());
+    mcu::ResetStateForTesting();
+    mcu::SetHttpWaitForTesting(5000);
+    mcu::SetChunkObserverForTesting([this](size_t n) { chunks.push_back(n); });
+    mcu::DownDir = down + L"\\";
+  }
+  void TearDown() override {
+    mcu::SetChunkObserverForTesting(nullptr);
+    mcu::SetHttpWaitForTesting(5000);
+    mcu::ResetStateForTesting();
+  }
+  void WriteCfg(const std::string& bytes) { ASSERT_TRUE(ts::WriteFileBytes(app / L"cfg.xml", bytes)); }
+  void WriteCfgVersion(const std::string& ver) {
+    WriteCfg("<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray><ver>" + ver +
+             "</ver></config>");
+  }
+  std::string Installer() { return ts::ReadFileBytes(down + L"\\VelmoraSetup.exe"); }
+
+  ts::TempDir app;
+  ts::AppFolderScope scope{app.path()};
+  std::wstring down = app / L"DownTmp";
+  std::vector<size_t> chunks;
+};
+
+// --- version check -----------------------------------------------------------
+
+TEST_F(UpdaterTest, VersionCases) {
+  struct Case {
+    const char* local;
+    std::string manifest;
+    int status;
+    bool update;
+  } cases[] = {
+      {"1.9.9", "<version>1.10.0</version>", 200, true},
+      {"1.2.3", "<version>1.2.3</version>", 200, false},
+      {"2.0.1", "<version>1.9.9</version>", 200, false},
+      {"1.2.5", "<version>1.3</version>", 200, true},
+      {"1.2.0", "<version>1.2</version>", 200, false},
+      {"1.2.3", "<version>1.2.3.1</version>", 200, false},
+      {"1.2.3", "<?xml version=\"1.0\"?>\r\n<update>\r\n<version> 1.2.4 </version>\r\n</update>\r\n", 200, true},
+      {"1.2.3", "<Version>1.2.4</Version>", 200, false},
+      {"1.2.3", "<html><body><h1>404 Not Found</h1></body></html>", 404, false},
+      {"1.2.3", "", 200, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.local) + " vs " + c.manifest);
+    ASSERT_TRUE(ts::standin::Reset());
+    WriteCfgVersion(c.local);
+    RouteManifest(c.manifest, c.status);
+    EXPECT_EQ(mcu::CheckUpdate(), c.update);
+    EXPECT_EQ(CountRequests(kManifestPath), 1u);
+  }
+  EXPECT_EQ(mcu::LocalVer, (std::vector<std::wstring>{L"1", L"2", L"3"}));
+}
+
+TEST_F(UpdaterTest, RequestCarriesTheTimeOfDay) {
+  WriteCfgVersion("1.0.0");
+  RouteManifest("<version>1.0.1</version>");
+  EXPECT_TRUE(mcu::CheckUpdate());
+  EXPECT_EQ(mcu::ServerVer, (std::vector<std::wstring>{L"1", L"0", L"1"}));
+  const auto paths = ts::standin::RequestPaths("update");
+  ASSERT_EQ(paths.size(), 1u);
+  const std::string prefix = kManifestPath + "?";
+  ASSERT_EQ(paths[0].substr(0, prefix.size()), prefix);
+  const std::string t = paths[0].substr(prefix.size());
+  char* end = nullptr;
+  const double seconds = std::strtod(t.c_str(), &end);
+  EXPECT_EQ(*end, '\0') << t;
+  EXPECT_GE(seconds, 0.0);
+  EXPECT_LT(seconds, 86400.0);
+  // Seven significant digits at most.
+  EXPECT_LE(std::count_if(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; }), 7) << t;
+}
+
+TEST_F(UpdaterTest, NoUsableCfgMeansNoRequestAtAll) {
+  RouteManifest("<version>9.9.9</version>");
+  EXPECT_FALSE(mcu::CheckUpdate());  // no cfg.xml
+  ASSERT_TRUE(::CreateDirectoryW((app / L"cfg.xml").c_str(), nullptr));
+  EXPECT_FALSE(mcu::CheckUpdate());  // a folder of that name
+  ::RemoveDirectoryW((app / L"cfg.xml").c_str());
+  for (const char* bad : {"", "<ver>1.0.0", "1.0.0</ver>", "</ver>1.0.0<ver>", "<Ver>1.0.0</Ver>"}) {
+    WriteCfg(bad);
+    EXPECT_FALSE(mcu::CheckUpdate()) << bad;
+  }
+  EXPECT_EQ(CountRequests(kManifestPath), 0u);
+}
+
+TEST_F(UpdaterTest, CfgWithMarkAndLineBreakIsRead) {
+  WriteCfg("\xEF\xBB\xBF<config><autorun>1</autorun><ver>1.0.0</ver></config>\r\n");
+  RouteManifest("<version>1.0.1</version>");
+  EXPECT_TRUE(mcu::CheckUpdate());
+  EXPECT_EQ(mcu::LocalVer, (std::vector<std::wstring>{L"1", L"0", L"0"}));
+}
+
+TEST_F(UpdaterTest, ErrorPageBodyIsReturnedAsText) {
+  RouteManifest("<html>gone</html>", 404);
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())), L"<html>gone</html>");
+  EXPECT_EQ(mcu::GetHttpText(L"http://127.0.0.1:1/box/update.xml"), L"");  // refused: at once, no retry
+}
+
+TEST_F(UpdaterTest, ServerThatNeverAnswersCostsThreeWaitsAndFourRequests) {
+  mcu::SetHttpWaitForTesting(300);
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"never_answer\": true, \"hold\": 4}"));
+  const ULONGLONG t0 = ::GetTickCount64();
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())), L"");
+  const ULONGLONG took = ::GetTickCount64() - t0;
+  EXPECT_GE(took, 880u);
+  EXPECT_LT(took, 2500u);
+  // Abandoned requests end by themselves soon after.
+  EXPECT_TRUE(mcu::WaitForAbandonedFetches(3000));
+  // The fourth request goes out and is given up on at once; no fifth.
+  ::Sleep(300);
+  const auto paths = ts::standin::RequestPaths("update");
+  ASSERT_EQ(paths.size(), 4u);
+  for (size_t i = 1; i < paths.size(); ++i) EXPECT_NE(paths[i], paths[i - 1]) << "the time is formed afresh";
+}
+
+TEST_F(UpdaterTest, SlowAnswerWithinTheWaitIsTaken) {
+  mcu::SetHttpWaitForTesting(1500);
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"delay\": 0.4, \"body\": \"<version>2</version>\"}"));
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())), L"<version>2</version>");
+  EXPECT_EQ(CountRequests(kManifestPath), 1u);
+}
+
+TEST_F(UpdaterTest, WindowMessagesAreHandledWhileWaiting) {
+  mcu::SetHttpWaitForTesting(2000);
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"delay\": 0.5, \"body\": \"x\"}"));
+  static int handled = 0;
+  handled = 0;
+  const HWND w = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(w);
+  const UINT_PTR timer = ::SetTimer(w, 1, 50, [](HWND, UINT, UINT_PTR, DWORD) { ++handled; });
+  EXPECT_EQ(mcu::GetHttpText(win::W(product::ManifestAddress())), L"x");
+  ::KillTimer(w, timer);
+  ::DestroyWindow(w);
+  EXPECT_GE(handled, 3);
+}
+
+TEST_F(UpdaterTest, UpdateInfoInAnyOrderAmongOtherText) {
+  RouteManifest("<?xml version=\"1.0\"?>\n<update>\n<opendownfile>5</opendownfile>\n<filesize>2500</filesize>\n"
+                "<exename>VelmoraSetup.exe</exename>\n<note>x</note>\n<downurl>" + Utf8(SetupUrl()) +
+                "</downurl>\n<version>1.0.1</version>\n</update>\n");
+  mcu::ReadUpdateInfo();
+  EXPECT_EQ(mcu::DownUrl, SetupUrl());
+  EXPECT_EQ(mcu::ExeName, L"VelmoraSetup.exe");
+  EXPECT_EQ(mcu::FileSize, 2500);
+  EXPECT_EQ(mcu::OpenDownFile, 5);
+}
+
+TEST_F(UpdaterTest, LettersInTheSizeFieldStopTheReadingThere) {
+  RouteManifest("<downurl>http://h/s.exe</downurl><exename>s.exe</exename><filesize>12ab</filesize>"
+                "<opendownfile>5</opendownfile>");
+  mcu::ReadUpdateInfo();
+  EXPECT_EQ(mcu::DownUrl, L"http://h/s.exe");
+  EXPECT_EQ(mcu::ExeName, L"s.exe");
+  EXPECT_EQ(mcu::FileSize, 0);
+  EXPECT_EQ(mcu::OpenDownFile, 0);
+}
+
+TEST_F(UpdaterTest, ManifestInTheAnsiCodePageOrUtf8) {
+  // "安装.exe" in code page 936.
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"body_b64\": " +
+                                 Json(Base64("<exename>\xB0\xB2\xD7\xB0.exe</exename>")) + "}"));
+  mcu::ReadUpdateInfo();
+  EXPECT_EQ(mcu::ExeName, L"");  // the reading stopped at the missing downurl
+  RouteManifest("<downurl>u</downurl><exename>\xE5\xAE\x89\xE8\xA3\x85.exe</exename>");
+  mcu::ReadUpdateInfo();
+  EXPECT_EQ(mcu::ExeName, L"安装.exe");
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/update.xml\", \"body_b64\": " +
+                                 Json(Base64("<downurl>u</downurl><exename>\xB0\xB2\xD7\xB0.exe</exename>")) + "}"));
+  mcu::ExeName.clear();
+  mcu::ReadUpdateInfo();
+  EXPECT_EQ(mcu::ExeName, L"安装.exe");
+}
+
+// --- download ------------------------------------------------------------------
+
+TEST_F(UpdaterTest, BodyIsAppendedInReadsOf1025Bytes) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  RouteSetup("\"size\": 2500");
+  EXPECT_FALSE(ts::FileExists(down));
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025, 450}));
+  EXPECT_EQ(Installer(), Pattern(2500));
+  EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});  // no temporary file left
+  EXPECT_TRUE(mcu::DownFileExists());
+
+  chunks.clear();
+  RouteSetup("\"size\": 2050");
+  mcu::FileSize = 2050;
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025}));
+  EXPECT_EQ(Installer(), Pattern(2050));
+  const auto log = ts::standin::Log();
+  EXPECT_NE(log.find("VB OpenUrl"), std::string::npos);
+}
+
+TEST_F(UpdaterTest, TrickledBodyIsKeptWhole) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  RouteSetup("\"size\": 6000, \"chunks\": [100, 700, 2000, 900, 3, 1500], \"chunk_delay\": 0.08");
+  // Window messages are handled while the body trickles in.
+  static int ticks = 0;
+  ticks = 0;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  ::KillTimer(nullptr, timer);
+  EXPECT_GE(ticks, 3);  // one per pass at most: each read waits for its piece
+  EXPECT_EQ(Installer(), Pattern(6000));
+  size_t sum = 0;
+  for (size_t c : chunks) {
+    EXPECT_LE(c, 1025u);
+    EXPECT_GT(c, 0u);
+    sum += c;
+  }
+  EXPECT_EQ(sum, 6000u);
+}
+
+TEST_F(UpdaterTest, NothingIsKeptOfABrokenOrRefusedDownload) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  struct Case {
+    std::string route;
+    std::int32_t fileSize;
+    mcu::DownloadResult result;
+  } cases[] = {
+      {"\"size\": 5000, \"drop_after\": 2000", 0, mcu::DownloadResult::Incomplete},
+      {"\"size\": 5000, \"drop_after\": 2000, \"no_length\": true", 5000, mcu::DownloadResult::Incomplete},
+      {"\"status\": 404, \"body\": \"<html>404 Not Found</html>\"", 0, mcu::DownloadResult::NotOk},
+      {"\"status\": 500, \"size\": 3000", 0, mcu::DownloadResult::NotOk},
+      {"\"body\": \"\"", 0, mcu::DownloadResult::Incomplete},   // empty: not an installer
+      {"\"size\": 2500", 2400, mcu::DownloadResult::Incomplete},  // more than announced
+      {"\"size\": 2500", 2600, mcu::DownloadResult::Incomplete},  // less than announced
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.route);
+    chunks.clear();
+    RouteSetup(c.route);
+    mcu::FileSize = c.fileSize;
+    EXPECT_EQ(mcu::DownloadFile(SetupUrl()), c.result);
+    EXPECT_TRUE(ListFolder(down).empty());
+    EXPECT_FALSE(mcu::DownFileExists());
+    EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
+  }
+  // Reading stops with the first chunk past the announced size.
+  chunks.clear();
+  RouteSetup("\"size\": 9000");
+  mcu::FileSize = 1500;
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Incomplete);
+  EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025}));
+
+  EXPECT_EQ(mcu::DownloadFile(L"http://127.0.0.1:1/x.exe"), mcu::DownloadResult::OpenFailed);
+  EXPECT_TRUE(ListFolder(down).empty());
+}
+
+TEST_F(UpdaterTest, ExistingInstallerIsUsedWhenItsSizeFits) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  ASSERT_TRUE(::CreateDirectoryW(down.c_str(), nullptr));
+  ASSERT_TRUE(ts::WriteFileBytes(down + L"\\VelmoraSetup.exe", "0123456789"));
+  EXPECT_TRUE(mcu::DownFileExists());
+  mcu::FileSize = 10;
+  EXPECT_TRUE(mcu::DownFileExists());
+  mcu::FileSize = 2500;  // an earlier, broken download
+  EXPECT_FALSE(mcu::DownFileExists());
+  RouteSetup("\"size\": 2500");
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(Installer(), Pattern(2500));
+  EXPECT_TRUE(mcu::DownFileExists());
+  ASSERT_TRUE(ts::WriteFileBytes(down + L"\\VelmoraSetup.exe", ""));
+  mcu::FileSize = 0;
+  EXPECT_FALSE(mcu::DownFileExists());  // an empty file is no installer
+  ::DeleteFileW((down + L"\\VelmoraSetup.exe").c_str());
+  ASSERT_TRUE(::CreateDirectoryW((down + L"\\VelmoraSetup.exe").c_str(), nullptr));
+  EXPECT_FALSE(mcu::DownFileExists());  // a folder of that name
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::NotPlaced);
+  EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});
+  EXPECT_TRUE(ListFolder(down + L"\\VelmoraSetup.exe").empty());
+}
+
+TEST_F(UpdaterTest, DownTmpThatIsAFileIsLeftAlone) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  ASSERT_TRUE(ts::WriteFileBytes(down, "not a folder"));
+  RouteSetup("\"size\": 2500");
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::FolderUnusable);
+  EXPECT_EQ(ts::ReadFileBytes(down), "not a folder");
+  EXPECT_EQ(ListFolder(app.path()), std::vector<std::wstring>{L"DownTmp"});
+  EXPECT_FALSE(mcu::DownFileExists());
+  EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
+  EXPECT_EQ(CountRequests(kSetupPath), 0u);
+}
+
+TEST_F(UpdaterTest, HostileNamesFetchAndStartNothing) {
+  RouteSetup("\"size\": 2500");
+  // Files the names would reach if joined as they are.
+  const std::wstring beside = app / L"x.exe";
+  for (const wchar_t* name : {L"..\\x.exe", L"C:\\x.exe", L"a/b.exe", L"con:", L"NUL.exe", L"", L"..", L"nul",
+                              L"x.exe:stream", L"sub\\..\\..\\x.exe"}) {
+    SCOPED_TRACE(Utf8(name));
+    mcu::ExeName = name;
+    EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::BadName);
+    EXPECT_FALSE(mcu::DownFileExists());
+    EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
+  }
+  EXPECT_FALSE(ts::FileExists(beside));
+  EXPECT_FALSE(ts::FileExists(L"C:\\x.exe"));
+  EXPECT_TRUE(ListFolder(app.path()).empty());  // not even DownTmp
+  EXPECT_EQ(CountRequests(kSetupPath), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+#include "updater/updatelogic.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace updatelogic;
+
+namespace {
+
+std::vector<std::u16string> V(std::u16string_view s) { return SplitVersion(s); }
+
+}  // namespace
+
+TEST(ReadField, CutsBetweenFirstOpeningAndFirstClosingTag) {
+  EXPECT_EQ(ReadField(u"a<v>1.2</v>b<v>9</v>", u"<v>", u"</v>"), u"1.2");
+  EXPECT_EQ(ReadField(u"<v> 1.2\r\n</v>", u"<v>", u"</v>"), u" 1.2\r\n");  // nothing trimmed
+  EXPECT_EQ(ReadField(u"<v></v>", u"<v>", u"</v>"), u"");
+  // The closing tag is searched from the start, not after the opening tag.
+  EXPECT_EQ(ReadField(u"</v><v>1</v>", u"<v>", u"</v>"), std::nullopt);
+  EXPECT_EQ(ReadField(u"<V>1</V>", u"<v>", u"</v>"), std::nullopt);  // case-sensitive
+  EXPECT_EQ(ReadField(u"<v a=\"1\">1</v>", u"<v>", u"</v>"), std::nullopt);
+  EXPECT_EQ(ReadField(u"<v>1", u"<v>", u"</v>"), std::nullopt);
+  EXPECT_EQ(ReadField(u"1</v>", u"<v>", u"</v>"), std::nullopt);  // no opening tag: failed
+}
+
+TEST(ReadField, PositionsBeyond32767Fail) {
+  const std::u16string open = u"<v>";
+  // Value starting at exactly 32767: the last position that fits.
+  std::u16string pad(32767 - 1 - open.size(), u'x');
+  EXPECT_EQ(ReadField(pad + u"<v>7</v>", open, u"</v>"), std::nullopt);  // closing tag at 32768
+  EXPECT_EQ(ReadField(pad + u"<v></v>", open, u"</v>"), u"");           // closing tag at 32767
+  EXPECT_EQ(ReadField(pad + u"x<v></v>", open, u"</v>"), std::nullopt); // value starts at 32768
+  // Beyond the limit even when the value is short and the tags near.
+  std::u16string far(40000, u' ');
+  EXPECT_EQ(ReadField(far + u"<v>1</v>", open, u"</v>"), std::nullopt);
+  EXPECT_EQ(ReadField(u"<v>1</v>" + far, open, u"</v>"), u"1");
+}
+
+TEST(WholeNumbers, RoundHalfToEvenAndAcceptBlanks) {
+  EXPECT_EQ(ToLong(u"123"), 123);
+  EXPECT_EQ(ToLong(u"  -42 \t"), -42);
+  EXPECT_EQ(ToLong(u"+7"), 7);
+  EXPECT_EQ(ToLong(u"2.5"), 2);
+  EXPECT_EQ(ToLong(u"3.5"), 4);
+  EXPECT_EQ(ToLong(u"-2.5"), -2);
+  EXPECT_EQ(ToLong(u"2.5000001"), 3);
+  EXPECT_EQ(ToLong(u"0.49999"), 0);
+  EXPECT_EQ(ToLong(u".5"), 0);
+  EXPECT_EQ(ToLong(u"1.5e1"), 15);
+  EXPECT_EQ(ToLong(u"25e-1"), 2);
+  EXPECT_EQ(ToLong(u"0.0005e4"), 5);
+  EXPECT_EQ(ToLong(u"2147483647"), 2147483647);
+  EXPECT_EQ(ToLong(u"-2147483648"), -2147483647 - 1);
+  EXPECT_EQ(ToLong(u"-2147483648.5"), -2147483647 - 1);  // rounds to even, inside
+  EXPECT_EQ(ToLong(u"2147483647.5"), std::nullopt);     // rounds to 2^31
+  EXPECT_EQ(ToLong(u"2147483648"), std::nullopt);
+  EXPECT_EQ(ToLong(u"1e100"), std::nullopt);
+  EXPECT_EQ(ToLong(u"1e-100"), 0);
+  for (std::u16string_view bad : {u"", u"  ", u"abc", u"12ab", u"1 2", u"--1", u"1e", u".", u"0x10", u"１２"})
+    EXPECT_EQ(ToLong(bad), std::nullopt) << std::string(bad.begin(), bad.end());
+  EXPECT_EQ(ToInteger(u"32767"), 32767);
+  EXPECT_EQ(ToInteger(u"32767.5"), std::nullopt);
+  EXPECT_EQ(ToInteger(u"-32768"), -32768);
+  EXPECT_EQ(ToInteger(u"32768"), std::nullopt);
+  EXPECT_EQ(ToInteger(u" 5 "), 5);
+}
+
+TEST(Versions, SplitKeepsEmptyParts) {
+  EXPECT_TRUE(V(u"").empty());
+  EXPECT_EQ(V(u"1.2.3"), (std::vector<std::u16string>{u"1", u"2", u"3"}));
+  EXPECT_EQ(V(u"1..2"), (std::vector<std::u16string>{u"1", u"", u"2"}));
+  EXPECT_EQ(V(u"."), (std::vector<std::u16string>{u"", u""}));
+  EXPECT_EQ(V(u" 1.2.4 "), (std::vector<std::u16string>{u" 1", u"2", u"4 "}));
+}
+
+TEST(Versions, PartValueReadsLikeVal) {
+  EXPECT_EQ(PartValue(u"10"), 10);
+  EXPECT_EQ(PartValue(u"07"), 7);
+  EXPECT_EQ(PartValue(u"3a"), 3);
+  EXPECT_EQ(PartValue(u" 1 2\t3\n"), 123);  // blanks, tabs, line feeds skipped anywhere
+  EXPECT_EQ(PartValue(u"1\r2"), 1);         // a carriage return ends the number
+  EXPECT_EQ(PartValue(u"-4"), -4);
+  EXPECT_EQ(PartValue(u"2.5x"), 2.5);
+  EXPECT_EQ(PartValue(u"1e3"), 1000);
+  EXPECT_EQ(PartValue(u"1e"), 1);
+  EXPECT_EQ(PartValue(u"1e+"), 1);
+  EXPECT_EQ(PartValue(u"5-"), 5);
+  EXPECT_EQ(PartValue(u"1.2.3"), 1.2);
+  for (std::u16string_view zero : {u"", u"a1", u"v2", u"-", u".", u"e5", u"+-1"}) EXPECT_EQ(PartValue(zero), 0);
+  EXPECT_TRUE(std::isinf(PartValue(u"1e999")));
+}
+
+TEST(Versions, ComparisonOfTheFirstThreeParts) {
+  struct Case {
+    std::u16string_view local, server;
+    bool newer;
+  } cases[] = {
+      {u"1.9.9", u"1.10.0", true},   // numbers, not text
+      {u"1.2.3", u"1.2.3", false},   // equal
+      {u"2.0.1", u"1.9.9", false},   // older on the server
+      {u"1.2.5", u"1.3", true},      // decided before the missing part
+      {u"1.2.0", u"1.2", false},     // the third part is missing
+      {u"1.2", u"1.2.1", false},     // missing locally too
+      {u"1.2.3", u"1.2.3.1", false}, // a fourth part is ignored
+      {u"1.2.3", u" 1.2.4 ", true},  // blanks inside the tags
+      {u"1.2.3", u"1.2.04", true},
+      {u"1.0.0", u"1..1", true},     // the empty part reads 0
+      {u"1.0.1", u"1..1", false},
+      {u"1.2.3", u"", false},
+      {u"", u"9.9.9", false},
+      {u"1.2.3", u"1.2.3a", false},  // 3a is 3
+      {u"1.2.3", u"1.2.4beta", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsNewer(V(c.local), V(c.server)), c.newer)
+        << std::string(c.local.begin(), c.local.end()) << " vs " << std::string(c.server.begin(), c.server.end());
+}
+
+TEST(UpdateFields, AnyOrderAmongOtherText) {
+  const std::u16string m =
+      u"<?xml version=\"1.0\"?>\r\n<update>\r\n  <opendownfile>5</opendownfile>\r\n  <filesize> 2500 </filesize>"
+      u"<note>hi</note><exename>Setup.exe</exename><downurl>http://h/x/Setup.exe</downurl><version>1.2</version>"
+      u"</update>";
+  UpdateInfo info;
+  EXPECT_EQ(ReadUpdateFields(m, info), 4);
+  EXPECT_EQ(info.downUrl, u"http://h/x/Setup.exe");
+  EXPECT_EQ(info.exeName, u"Setup.exe");
+  EXPECT_EQ(info.fileSize, 2500);
+  EXPECT_EQ(info.openDownFile, 5);
+}
+
+TEST(UpdateFields, FirstFailingFieldEndsTheReading) {
+  UpdateInfo info;
+  EXPECT_EQ(ReadUpdateFields(u"<downurl>u</downurl><exename>e</exename><filesize>12ab</filesize>"
+                             u"<opendownfile>5</opendownfile>",
+                             info),
+            2);
+  EXPECT_EQ(info.downUrl, u"u");
+  EXPECT_EQ(info.exeName, u"e");
+  EXPECT_EQ(info.fileSize, 0);
+  EXPECT_EQ(info.openDownFile, 0);
+
+  // A missing opening tag fails the field even though its closing tag is there.
+  UpdateInfo kept{u"old", u"old.exe", 7, 3};
+  EXPECT_EQ(ReadUpdateFields(u"<downurl>u</downurl>Setup.exe</exename><filesize>1</filesize>", kept), 1);
+  EXPECT_EQ(kept.downUrl, u"u");
+  EXPECT_EQ(kept.exeName, u"old.exe");
+  EXPECT_EQ(kept.fileSize, 7);
+  EXPECT_EQ(kept.openDownFile, 3);
+
+  UpdateInfo big;
+  EXPECT_EQ(ReadUpdateFields(u"<downurl>u</downurl><exename>e</exename><filesize>1</filesize>"
+                             u"<opendownfile>40000</opendownfile>",
+                             big),
+            3);
+  EXPECT_EQ(big.openDownFile, 0);
+  EXPECT_EQ(ReadUpdateFields(u"", big), 0);
+}
+
+TEST(LaunchDelay, OneToThirtyTwoSeconds) {
+  EXPECT_EQ(LaunchDelayMs(5), 5000u);
+  EXPECT_EQ(LaunchDelayMs(1), 1000u);
+  EXPECT_EQ(LaunchDelayMs(0), 1000u);
+  EXPECT_EQ(LaunchDelayMs(-3), 1000u);
+  EXPECT_EQ(LaunchDelayMs(32), 32000u);
+  EXPECT_EQ(LaunchDelayMs(33), 32000u);  // too long for the old arithmetic: capped
+  EXPECT_EQ(LaunchDelayMs(32767), 32000u);
+}
+
+TEST(InstallerName, OnlyPlainFileNames) {
+  for (std::u16string_view ok : {u"VelmoraSetup.exe", u"setup", u"a b.exe", u" lead.exe", u"con1.exe", u"COM10.exe",
+                                 u"nul_.exe", u"LPT.exe", u"安装.exe", u"x.tar.gz", u"CONSOLE.exe"})
+    EXPECT_TRUE(IsPlainFileName(ok)) << std::string(ok.begin(), ok.end());
+  for (std::u16string_view bad :
+       {u"", u".", u"..", u"..\\x.exe", u"C:\\x.exe", u"a/b.exe", u"con:", u"NUL.exe", u"nul", u"CON", u"prn.txt",
+        u"Aux.exe", u"com1", u"COM9.exe", u"lpt1.exe", u"LPT9", u"COM0", u"com\u00B9.exe", u"NUL .exe", u"nul.tar.gz",
+        u"conin$", u"setup.exe.", u"setup.exe ", u"a:b.exe", u"x<y.exe", u"x>y", u"x\"y", u"x|y", u"x?.exe",
+        u"*.exe", u"x\ty.exe", u"x\ny", u"\\\\server\\share\\x.exe", u"/etc/passwd"})
+    EXPECT_FALSE(IsPlainFileName(bad)) << std::string(bad.begin(), bad.end());
+  const char16_t nul[] = {u'a', 0, u'b'};
+  EXPECT_FALSE(IsPlainFileName(std::u16string_view(nul, 3)));
+}
+
+TEST(Download, CompleteOnlyAtTheEndOfDataWithTheAnnouncedLength) {
+  // {ended at end, bytes, content length} x file size -> complete?
+  EXPECT_TRUE(IsCompleteDownload({true, 2500, 2500}, 0));
+  EXPECT_TRUE(IsCompleteDownload({true, 2500, std::nullopt}, 0));
+  EXPECT_TRUE(IsCompleteDownload({true, 2500, 2500}, 2500));
+  EXPECT_FALSE(IsCompleteDownload({true, 2500, 2500}, 2499));  // the manifest said otherwise
+  EXPECT_FALSE(IsCompleteDownload({true, 1000, 2500}, 0));     // dropped part-way
+  EXPECT_FALSE(IsCompleteDownload({false, 2500, 2500}, 0));    // a failed read
+  EXPECT_FALSE(IsCompleteDownload({true, 0, 0}, 0));           // empty: not an installer
+  EXPECT_FALSE(IsCompleteDownload({true, 0, std::nullopt}, 0));
+  EXPECT_TRUE(IsCompleteDownload({true, 5, std::nullopt}, -1));
+
+  EXPECT_FALSE(MoreThanAnnounced(2500, 2500, 2500));
+  EXPECT_TRUE(MoreThanAnnounced(2501, 2500, 0));
+  EXPECT_TRUE(MoreThanAnnounced(1026, std::nullopt, 1025));
+  EXPECT_FALSE(MoreThanAnnounced(1u << 30, std::nullopt, 0));
+  EXPECT_FALSE(MoreThanAnnounced(1u << 30, std::nullopt, -5));
+
+  EXPECT_TRUE(IsUsableInstaller(10, 0));
+  EXPECT_TRUE(IsUsableInstaller(10, 10));
+  EXPECT_FALSE(IsUsableInstaller(9, 10));
+  EXPECT_FALSE(IsUsableInstaller(0, 0));
+
+  EXPECT_EQ(ParseContentLength(u"2500"), 2500u);
+  EXPECT_EQ(ParseContentLength(u" 268435456 "), 268435456u);
+  EXPECT_EQ(ParseContentLength(u"0"), 0u);
+  for (std::u16string_view bad : {u"", u"-1", u"12a", u"1 2", u"99999999999999999999"})
+    EXPECT_EQ(ParseContentLength(bad), std::nullopt);
+}
+
+TEST(TimeSuffix, SinglePrecisionWithSevenDigits) {
+  EXPECT_EQ(TimeSuffix(45296.125), u"45296.12");
+  EXPECT_EQ(TimeSuffix(86399.99), u"86399.99");
+  EXPECT_EQ(TimeSuffix(3600.0), u"3600");
+  EXPECT_EQ(TimeSuffix(61.5), u"61.5");
+  EXPECT_EQ(TimeSuffix(0.25), u"0.25");
+  EXPECT_EQ(TimeSuffix(0.0), u"0");
+  EXPECT_EQ(TimeSuffix(12.3456789), u"12.34568");
+}
+
+TEST(DecodeText, UnicodeFormsAndTheRest) {
+  EXPECT_EQ(DecodeUnicodeText("<ver>1.0.0</ver>"), u"<ver>1.0.0</ver>");
+  EXPECT_EQ(DecodeUnicodeText("\xEF\xBB\xBF<ver>1</ver>"), u"<ver>1</ver>");
+  EXPECT_EQ(DecodeUnicodeText("\xE9\x9F\xB3"), u"音");
+  EXPECT_EQ(DecodeUnicodeText(std::string("\xFF\xFE<\0v\0", 6)), u"<v");
+  EXPECT_EQ(DecodeUnicodeText(std::string("\xFE\xFF\0<\0v", 6)), u"<v");
+  EXPECT_EQ(DecodeUnicodeText(""), u"");
+  // GBK bytes, an overlong form, a surrogate, a cut sequence: not UTF-8.
+  for (std::string_view bad : {"\xD2\xF4", "\xC0\xAF", "\xED\xA0\x80", "abc\xE9\x9F", "\xF4\x90\x80\x80"})
+    EXPECT_EQ(DecodeUnicodeText(bad), std::nullopt);
+  EXPECT_TRUE(ReadField(*DecodeUnicodeText("\xEF\xBB\xBF<config><ver>1.0.0</ver></config>\r\n"), u"<ver>", u"</ver>"));
+}

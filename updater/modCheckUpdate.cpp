@@ -1,0 +1,434 @@
+#include "updater/modCheckUpdate.h"
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <memory>
+
+#include "common/product.h"
+#include "common/win/files.h"
+#include "common/win/inet.h"
+#include "common/win/paths.h"
+#include "common/win/winstr.h"
+#include "updater/updatelogic.h"
+
+namespace modCheckUpdate {
+
+std::wstring DownDir;
+std::wstring DownUrl;
+std::wstring ExeName;
+std::int32_t FileSize = 0;
+std::int16_t OpenDownFile = 0;
+std::vector<std::wstring> LocalVer;
+std::vector<std::wstring> ServerVer;
+
+namespace {
+
+DWORD g_httpWaitMs = 5000;
+std::function<void(std::size_t)> g_chunkObserver;
+
+// Handles pending window messages; false once WM_QUIT was seen (it is put
+// back for the message loop).
+bool PumpMessages() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+// Waits for the event up to `ms`, handling window messages meanwhile.
+bool WaitPumping(HANDLE event, DWORD ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + ms;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &event, FALSE, left, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) return true;
+    if (r != WAIT_OBJECT_0 + 1) return false;  // time is up, or the wait failed
+    if (!PumpMessages()) return false;
+  }
+}
+
+std::wstring DecodeText(const std::string& bytes) {
+  if (auto u = updatelogic::DecodeUnicodeText(bytes)) return win::W(*u);
+  // Neither UTF-8 nor UTF-16: the system's ANSI code page.
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
+  return out;
+}
+
+std::wstring TimeOfDaySuffix() {
+  SYSTEMTIME t;
+  ::GetLocalTime(&t);
+  const double seconds = t.wHour * 3600.0 + t.wMinute * 60.0 + t.wSecond + t.wMilliseconds / 1000.0;
+  return win::W(updatelogic::TimeSuffix(seconds));
+}
+
+// --- one fetch on a worker thread -------------------------------------------
+// The worker owns its WinINet handles and shares this state with the caller;
+// whichever lets go last frees it, so an abandoned worker never touches
+// freed memory. An abandoned worker stops at its next step, and its own
+// timeouts bound a step that never returns.
+struct Fetch {
+  std::wstring url;
+  DWORD timeoutMs = 0;
+  win::UniqueHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  std::atomic<bool> abandoned{false};
+  // Written by the worker before it sets `done`.
+  bool ok = false;
+  std::string body;
+};
+
+// Opens the request by parts so that its own timeouts apply (a session's
+// receive timeout is not passed on to its requests everywhere).
+win::UniqueInet SendRequest(HINTERNET inet, const std::wstring& address, DWORD timeoutMs,
+                            win::UniqueInet& connection) {
+  URL_COMPONENTSW parts{sizeof parts};
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  wchar_t extra[4096] = {};
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = ARRAYSIZE(host);
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = ARRAYSIZE(path);
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = ARRAYSIZE(extra);
+  if (!::InternetCrackUrlW(address.c_str(), 0, 0, &parts)) return {};
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return {};
+  connection.reset(
+      ::InternetConnectW(inet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return {};
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  const std::wstring object = std::wstring(path) + extra;
+  win::UniqueInet request(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr,
+                                             flags, 0));
+  if (!request) return {};
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    ::InternetSetOptionW(request.get(), option, &timeoutMs, sizeof timeoutMs);
+  if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return {};
+  return request;
+}
+
+DWORD WINAPI FetchWorker(void* param) {
+  std::shared_ptr<Fetch> f = std::move(*static_cast<std::shared_ptr<Fetch>*>(param));
+  delete static_cast<std::shared_ptr<Fetch>*>(param);
+  win::UniqueInet inet(::InternetOpenW(L"velUpdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (inet) {
+    ::InternetSetOptionW(inet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &f->timeoutMs, sizeof f->timeoutMs);
+    // The request is sent even when abandoned meanwhile, as the request
+    // object did: only what comes back is no longer wanted.
+    win::UniqueInet connection;
+    win::UniqueInet request = SendRequest(inet.get(), f->url, f->timeoutMs, connection);
+    if (request) {
+      char buf[16 * 1024];
+      for (;;) {
+        if (f->abandoned) break;
+        DWORD got = 0;
+        if (!::InternetReadFile(request.get(), buf, sizeof buf, &got)) break;
+        if (got == 0) {
+          f->ok = true;
+          break;
+        }
+        f->body.append(buf, got);
+      }
+    }
+  }
+  ::SetEvent(f->done.get());
+  return 0;
+}
+
+// Workers that were abandoned and may still run.
+std::vector<win::UniqueHandle>& Abandoned() {
+  static std::vector<win::UniqueHandle> threads;
+  return threads;
+}
+
+void ForgetFinishedWorkers() {
+  auto& v = Abandoned();
+  for (size_t i = 0; i < v.size();) {
+    if (::WaitForSingleObject(v[i].get(), 0) == WAIT_OBJECT_0)
+      v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+    else
+      ++i;
+  }
+}
+
+struct Started {
+  std::shared_ptr<Fetch> fetch;
+  win::UniqueHandle thread;
+};
+
+Started StartFetch(const std::wstring& address) {
+  Started s;
+  auto f = std::make_shared<Fetch>();
+  if (!f->done) return s;
+  f->url = address + L"?" + TimeOfDaySuffix();
+  f->timeoutMs = g_httpWaitMs + 1000;
+  auto* param = new std::shared_ptr<Fetch>(f);
+  s.thread.reset(::CreateThread(nullptr, 0, &FetchWorker, param, 0, nullptr));
+  if (!s.thread) {
+    delete param;
+    return s;
+  }
+  s.fetch = std::move(f);
+  return s;
+}
+
+void Abandon(Started& s) {
+  s.fetch->abandoned = true;
+  Abandoned().push_back(std::move(s.thread));
+}
+
+// --- files ---------------------------------------------------------------
+
+std::wstring InstallerPath() { return DownDir + ExeName; }
+
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+bool FileSizeOf(const std::wstring& path, std::uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return false;
+  size = (static_cast<std::uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
+  return true;
+}
+
+// The download folder, made when it is missing (one level). Something else
+// of that name is left alone.
+bool EnsureDownDir() {
+  const std::wstring dir = WithoutTrailingSeparator(DownDir);
+  if (dir.empty()) return false;
+  const DWORD attrs = ::GetFileAttributesW(dir.c_str());
+  if (attrs != INVALID_FILE_ATTRIBUTES) return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (::CreateDirectoryW(dir.c_str(), nullptr)) return true;
+  return win::IsDirectory(dir);
+}
+
+// Appends go to memory first and reach the file in large writes; the file
+// gets the same bytes in the same order.
+class BufferedFile {
+ public:
+  explicit BufferedFile(HANDLE file) : file_(file) { buf_.reserve(kSize); }
+  bool Append(const char* data, DWORD n) {
+    if (buf_.size() + n > kSize && !Flush()) return false;
+    buf_.insert(buf_.end(), data, data + n);
+    return true;
+  }
+  bool Flush() {
+    if (buf_.empty()) return true;
+    DWORD put = 0;
+    const bool ok = ::WriteFile(file_, buf_.data(), static_cast<DWORD>(buf_.size()), &put, nullptr) && put == buf_.size();
+    buf_.clear();
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kSize = 1 << 20;
+  HANDLE file_;
+  std::vector<char> buf_;
+};
+
+constexpr ULONGLONG kPumpEveryMs = 10;
+
+std::optional<std::uint64_t> ContentLength(HINTERNET request) {
+  wchar_t buf[64];
+  DWORD len = sizeof buf;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, buf, &len, nullptr)) return std::nullopt;
+  return updatelogic::ParseContentLength(win::U(std::wstring_view(buf, len / sizeof(wchar_t))));
+}
+
+}  // namespace
+
+// --- version check ---------------------------------------------------------
+
+std::wstring GetHttpText(const std::wstring& address) {
+  ForgetFinishedWorkers();
+  Started s = StartFetch(address);
+  if (!s.fetch) return L"";
+  for (int attempts = 0;;) {
+    if (WaitPumping(s.fetch->done.get(), g_httpWaitMs)) {
+      // Finished: the worker no longer touches the state.
+      return s.fetch->ok ? DecodeText(s.fetch->body) : L"";
+    }
+    Abandon(s);
+    s = StartFetch(address);
+    if (!s.fetch) return L"";
+    if (++attempts == 3) {
+      Abandon(s);
+      return L"";
+    }
+  }
+}
+
+namespace {
+
+// Cuts the version between the tags out of the text and splits it.
+bool ReadVersion(const std::wstring& text, std::u16string_view open, std::u16string_view close,
+                 std::vector<std::wstring>& into) {
+  if (text.empty()) return false;
+  const auto value = updatelogic::ReadField(win::U(text), open, close);
+  if (!value) return false;
+  into.clear();
+  for (const auto& part : updatelogic::SplitVersion(*value)) into.push_back(win::W(part));
+  return true;
+}
+
+}  // namespace
+
+bool ReadLocalVersion() {
+  // Read straight from the file: a local file needs no HTTP request.
+  const std::wstring path = win::AppFolder() + win::W(product::kConfigFile);
+  if (!win::IsNormalFile(path)) return false;
+  std::string bytes;
+  if (!win::ReadWholeFile(path, bytes)) return false;
+  return ReadVersion(DecodeText(bytes), u"<ver>", u"</ver>", LocalVer);
+}
+
+bool ReadServerVersion() {
+  return ReadVersion(GetHttpText(win::W(product::ManifestAddress())), u"<version>", u"</version>", ServerVer);
+}
+
+bool CheckUpdate() {
+  if (!ReadLocalVersion()) return false;  // the server is not asked at all
+  if (!ReadServerVersion()) return false;
+  std::vector<std::u16string> local, server;
+  for (const auto& p : LocalVer) local.push_back(win::U(p));
+  for (const auto& p : ServerVer) server.push_back(win::U(p));
+  return updatelogic::IsNewer(local, server);
+}
+
+void ReadUpdateInfo() {
+  const std::wstring text = GetHttpText(win::W(product::ManifestAddress()));
+  if (text.empty()) return;
+  updatelogic::UpdateInfo info{win::U(DownUrl), win::U(ExeName), FileSize, OpenDownFile};
+  updatelogic::ReadUpdateFields(win::U(text), info);
+  DownUrl = win::W(info.downUrl);
+  ExeName = win::W(info.exeName);
+  FileSize = info.fileSize;
+  OpenDownFile = info.openDownFile;
+}
+
+// --- download and launch -----------------------------------------------------
+
+bool DownFileExists() {
+  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
+  const std::wstring path = InstallerPath();
+  std::uint64_t size = 0;
+  return win::IsNormalFile(path) && FileSizeOf(path, size) && updatelogic::IsUsableInstaller(size, FileSize);
+}
+
+DownloadResult DownloadFile(const std::wstring& address) {
+  // The name comes over plain HTTP: it must not reach outside the folder.
+  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
+  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+
+  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!inet) return DownloadResult::OpenFailed;
+  win::UniqueInet url(::InternetOpenUrlW(inet.get(), address.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (!url) return DownloadResult::OpenFailed;
+
+  DWORD status = 0;
+  DWORD len = sizeof status;
+  if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr) ||
+      status != 200)
+    return DownloadResult::NotOk;  // an error page is not an installer
+  updatelogic::DownloadOutcome outcome;
+  outcome.contentLength = ContentLength(url.get());
+
+  const std::wstring target = InstallerPath();
+  const std::wstring temp = win::TempPathBeside(target);
+  bool written = true;
+  {
+    win::UniqueFile file(
+        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return DownloadResult::FileFailed;
+    BufferedFile out(file.get());
+    ULONGLONG lastPump = 0;
+    DWORD available = 0;
+    constexpr DWORD kChunk = 1025;
+    char buf[kChunk];
+    for (;;) {
+      // Messages are handled between reads, at most every few milliseconds:
+      // a queue check per 1025 bytes would cost more than the transfer.
+      const ULONGLONG now = ::GetTickCount64();
+      if (now - lastPump >= kPumpEveryMs) {
+        PumpMessages();
+        lastPump = now;
+      }
+      // Asking what is available lets WinINet fill its own buffer in one
+      // receive, so that the reads of 1025 bytes are served from memory.
+      if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
+      DWORD got = 0;
+      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
+      available = got < available ? available - got : 0;
+      if (got == 0) {
+        outcome.endedAtEndOfData = true;
+        break;
+      }
+      if (!out.Append(buf, got)) {
+        written = false;
+        break;
+      }
+      outcome.bytes += got;
+      if (g_chunkObserver) g_chunkObserver(got);
+      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) break;
+    }
+    if (!out.Flush()) written = false;
+  }
+  url.reset();
+  inet.reset();
+  if (!written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
+    ::DeleteFileW(temp.c_str());
+    return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
+  }
+  if (!win::ReplaceInOneStep(temp, target)) {
+    ::DeleteFileW(temp.c_str());
+    return DownloadResult::NotPlaced;
+  }
+  return DownloadResult::Stored;
+}
+
+bool LaunchDownFile(HWND owner) {
+  if (!DownFileExists()) return false;  // nothing complete to start
+  const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
+  return reinterpret_cast<INT_PTR>(r) > 32;
+}
+
+bool WaitForAbandonedFetches(DWORD ms) {
+  auto& v = Abandoned();
+  const ULONGLONG deadline = ::GetTickCount64() + ms;
+  for (auto& t : v) {
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) break;
+    ::WaitForSingleObject(t.get(), static_cast<DWORD>(deadline - now));
+  }
+  ForgetFinishedWorkers();
+  return v.empty();
+}
+
+void ResetStateForTesting() {
+  DownDir.clear();
+  DownUrl.clear();
+  ExeName.clear();
+  FileSize = 0;
+  OpenDownFile = 0;
+  LocalVer.clear();
+  ServerVer.clear();
+}
+
+void SetHttpWaitForTesting(DWORD ms) { g_httpWaitMs = ms; }
+
+void SetChunkObserverForTesting(std::function<void(std::size_t)> observer) { g_chunkObserver = std::move(observer); }
+
+}  // namespace modCheckUpdate

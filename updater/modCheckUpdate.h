@@ -1,0 +1,67 @@
+// The updater's module: version check against the update manifest, the
+// download of the installer into "DownTmp" and its launch.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace modCheckUpdate {
+
+// Module state, filled once per run.
+extern std::wstring DownDir;  // the updater's folder followed by "\DownTmp\"
+extern std::wstring DownUrl;
+extern std::wstring ExeName;
+extern std::int32_t FileSize;
+extern std::int16_t OpenDownFile;
+extern std::vector<std::wstring> LocalVer;
+extern std::vector<std::wstring> ServerVer;
+
+// The text at the address ("" on any failure). Each attempt appends "?" and
+// the time of day; an attempt not answered within the wait is abandoned and
+// sent anew, three times at most. Window messages are handled while waiting.
+std::wstring GetHttpText(const std::wstring& address);
+
+bool ReadLocalVersion();   // fills LocalVer from "cfg.xml" beside the updater
+bool ReadServerVersion();  // fetches the manifest, fills ServerVer
+bool CheckUpdate();        // true when the server offers a newer version
+void ReadUpdateInfo();     // fetches the manifest again for the download fields
+
+// True when a usable installer is at DownDir + ExeName: a plain file name,
+// a file that is not empty and, when FileSize is positive, of that size.
+bool DownFileExists();
+
+enum class DownloadResult {
+  Stored,          // complete, renamed to the installer's name
+  BadName,         // ExeName is not a plain file name: nothing done
+  FolderUnusable,  // DownDir is not a folder and cannot be made one
+  OpenFailed,      // no internet handle or the address could not be opened
+  NotOk,           // the server answered with a status other than 200
+  FileFailed,      // the temporary file could not be written
+  Incomplete,      // failed read, wrong length or an empty body: removed
+  NotPlaced,       // complete, but the installer's name could not be taken
+};
+// Fetches the address into a temporary file in DownDir and gives it the
+// installer's name only when the download is complete.
+DownloadResult DownloadFile(const std::wstring& address);
+
+// Starts the installer through the shell when DownFileExists(); true when
+// the shell accepted it.
+bool LaunchDownFile(HWND owner);
+
+// Waits a little for fetches abandoned by GetHttpText to end (their own
+// timeouts end them); true when none is left.
+bool WaitForAbandonedFetches(DWORD ms);
+
+// --- seams for the tests -------------------------------------------------
+void ResetStateForTesting();
+// The wait of one attempt in GetHttpText (5000 ms in the program).
+void SetHttpWaitForTesting(DWORD ms);
+// Called with the size of every chunk appended to the download.
+void SetChunkObserverForTesting(std::function<void(std::size_t)> observer);
+
+}  // namespace modCheckUpdate
