@@ -1,24 +1,20 @@
 // The first-start notice against the real registry of the test prefix (32-bit
-// view) with browser events injected as window messages, its wait with an
-// injected and with the real clock, and the timer's start of the updater.
+// view), with browser events injected as window messages and an injected
+// clock, and the timer's start of the updater.
 #include "client/mainwindow/firststart.h"
 #include "client/mainwindow/firststartlogic.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cwctype>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "common/product.h"
-#include "common/text.h"
 #include "common/win/form.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
-#include "common/win/paths.h"
 #include "common/win/winstr.h"
 #include "tests/support/testsupport.h"
 
@@ -105,17 +101,14 @@ class FakeBrowser final : public NoticeBrowser {
   IDispatch* Frame() const { return reinterpret_cast<IDispatch*>(const_cast<int*>(&frameObject_)); }
 
   // Posts the completion of a document; `bCountOk` is the form's flag.
-  // Without `post` it waits for a WM_APP from elsewhere.
-  void PostDocumentComplete(IDispatch* pDisp, std::wstring url, std::wstring bodyText, bool& bCountOk,
-                            bool post = true) {
+  void PostDocumentComplete(IDispatch* pDisp, std::wstring url, std::wstring bodyText, bool& bCountOk) {
     pending_.push_back([this, pDisp, url = std::move(url), bodyText = std::move(bodyText), &bCountOk] {
       body = bodyText;
       ++completions;
       WebBrowser2_DocumentComplete(*this, pDisp, url, bCountOk);
     });
-    if (post) ::PostMessageW(hwnd_, WM_APP, 0, 0);
+    ::PostMessageW(hwnd_, WM_APP, 0, 0);
   }
-  HWND hWnd() const { return hwnd_; }
 
   std::vector<std::wstring> navigations;
   std::wstring body;
@@ -299,15 +292,6 @@ TEST_F(FirstStartNotice, NoAnswerEndsTheWaitAfterTenSecondsWithoutSpinning) {
   EXPECT_EQ(quiet.asked, std::vector<milliseconds>{milliseconds(10000)});
 }
 
-TEST_F(FirstStartNotice, ConfirmationAfterTheWaitIsNotRecorded) {
-  ASSERT_TRUE(CreateUninstallKey());
-  clock.step = milliseconds(2500);
-  AnswerAt(milliseconds(12500), browser.TopLevel(), Address(), L"OK");
-  EXPECT_EQ(Check(), Notice::kUnconfirmed);
-  EXPECT_FALSE(bCountOk);
-  EXPECT_FALSE(ReadFirstStart());
-}
-
 TEST_F(FirstStartNotice, NothingIsSentWithoutTheKeyOrWithTheValueInPlace) {
   DeleteUninstallKey();
   EXPECT_EQ(Check(), Notice::kNoUninstallKey);
@@ -328,61 +312,6 @@ TEST_F(FirstStartNotice, NothingIsSentWithoutTheKeyOrWithTheValueInPlace) {
   }
   EXPECT_TRUE(browser.navigations.empty());
   EXPECT_EQ(clock.reads, 0);
-}
-
-TEST_F(FirstStartNotice, TheEndOfTheClientEndsTheWait) {
-  ASSERT_TRUE(CreateUninstallKey());
-  clock.step = milliseconds(1000);
-  clock.atTime.emplace(milliseconds(3000), [] { ::PostQuitMessage(7); });
-  EXPECT_EQ(Check(), Notice::kUnconfirmed);
-  EXPECT_EQ(clock.Elapsed(), milliseconds(3000));
-  // Left for the enclosing loop.
-  MSG m;
-  ASSERT_TRUE(::PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-  EXPECT_EQ(m.wParam, 7u);
-}
-
-TEST_F(FirstStartNotice, TheRealClockWaitServesMessagesAtOnceAndSleepsOtherwise) {
-  // No answer: the whole wait, spent asleep.
-  FILETIME c, e, k0, u0, k1, u1;
-  ::GetThreadTimes(::GetCurrentThread(), &c, &e, &k0, &u0);
-  bool ok = false;
-  auto t0 = steady_clock::now();
-  EXPECT_FALSE(WaitForConfirmation(ok, SystemWaitClock(), milliseconds(1500)));
-  const auto took = steady_clock::now() - t0;
-  ::GetThreadTimes(::GetCurrentThread(), &c, &e, &k1, &u1);
-  auto ticks = [](const FILETIME& f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-  const double cpuMs = static_cast<double>(ticks(k1) - ticks(k0) + ticks(u1) - ticks(u0)) / 1e4;
-  EXPECT_GE(took, milliseconds(1490));
-  EXPECT_LT(took, milliseconds(1800));
-  EXPECT_LT(cpuMs, 200.0) << "the wait kept the processor busy";
-
-  // Messages from elsewhere are served at once: one sent by another
-  // thread is answered, and the confirmation posted later ends the wait.
-  FakeBrowser b;
-  bool flag = false;
-  b.PostDocumentComplete(b.TopLevel(), Address(), L"OK", flag, /*post=*/false);
-  std::atomic<long> answeredInMs{-1};
-  std::atomic<long long> postedAt{0};
-  std::thread other([&] {
-    ::Sleep(300);
-    const ULONGLONG s = ::GetTickCount64();
-    DWORD_PTR r = 0;
-    if (::SendMessageTimeoutW(b.hWnd(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &r))
-      answeredInMs = static_cast<long>(::GetTickCount64() - s);
-    ::Sleep(300);
-    postedAt = steady_clock::now().time_since_epoch().count();
-    ::PostMessageW(b.hWnd(), WM_APP, 0, 0);
-  });
-  t0 = steady_clock::now();
-  const bool confirmed = WaitForConfirmation(flag, SystemWaitClock(), milliseconds(5000));
-  const auto done = steady_clock::now();
-  other.join();
-  EXPECT_TRUE(confirmed);
-  EXPECT_GE(answeredInMs.load(), 0);
-  EXPECT_LT(answeredInMs.load(), 100);
-  EXPECT_LT(done - steady_clock::time_point(steady_clock::duration(postedAt.load())), milliseconds(100));
-  EXPECT_GE(done - t0, milliseconds(590));
 }
 
 // ---------------------------------------------------------------------------
@@ -497,31 +426,6 @@ TEST_F(UpdaterStart, AFailedStartIsNotTriedAgain) {
   EXPECT_FALSE(Timer1_Timer(nTick, started, timer));
   EXPECT_FALSE(StartUpdater(updater));
   EXPECT_FALSE(StartUpdater(dir / L"nothing.exe"));
-}
-
-std::wstring BuildFolder() {
-  std::wstring p = win::ExePath();
-  return p.substr(0, p.find_last_of(L'\\'));
-}
-
-TEST_F(UpdaterStart, TheUpdaterRunsOnItsOwnWithoutArgumentsAskedForAHiddenWindow) {
-  ASSERT_TRUE(::CopyFileW((BuildFolder() + L"\\velTestUpdater.exe").c_str(), updater.c_str(), FALSE));
-  const std::wstring marker = updater + L".ran";
-  ASSERT_TRUE(StartUpdater(updater));
-  const ULONGLONG t0 = ::GetTickCount64();
-  while (!testsupport::FileExists(marker) && ::GetTickCount64() - t0 < 20000) ::Sleep(50);
-  ASSERT_TRUE(testsupport::FileExists(marker));
-  ::Sleep(200);
-  const std::string line = testsupport::ReadFileBytes(marker);
-  // time \t STARTF_USESHOWWINDOW \t wShowWindow \t command line
-  const size_t a = line.find('\t'), b = line.find('\t', a + 1), c = line.find('\t', b + 1);
-  ASSERT_NE(c, std::string::npos) << line;
-  EXPECT_EQ(line.substr(a + 1, b - a - 1), "1");
-  EXPECT_EQ(line.substr(b + 1, c - b - 1), "0");  // SW_HIDE
-  std::string cmd = line.substr(c + 1);
-  while (!cmd.empty() && (cmd.back() == '\n' || cmd.back() == '\r' || cmd.back() == ' ')) cmd.pop_back();
-  std::wstring want = L"\"" + updater + L"\"";
-  EXPECT_EQ(cmd, text::Utf16ToUtf8(win::U(want)));
 }
 
 }  // namespace

@@ -77,34 +77,5 @@ TEST(UpdaterTimer, StartsFromTheFifteenthTickWhenTheFileIsThereAndOnlyOnce) {
   EXPECT_FALSE(ShouldStartUpdater(0, true, false));
 }
 
-TEST(UpdaterTimer, TickByTickTheFileDecidesFromTheFifteenthOn) {
-  // The file appears at tick 60: the start comes on that tick, once.
-  std::int16_t n = 0;
-  bool started = false;
-  int startedAt = 0;
-  for (int tick = 1; tick <= 100; ++tick) {
-    n = CountTick(n);
-    if (ShouldStartUpdater(n, tick >= 60, started)) {
-      started = true;
-      if (startedAt == 0) startedAt = tick;
-      else ADD_FAILURE() << "started again at tick " << tick;
-    }
-  }
-  EXPECT_EQ(startedAt, 60);
-  // Present from the start: tick 15.
-  n = 0;
-  started = false;
-  startedAt = 0;
-  for (int tick = 1; tick <= 30; ++tick) {
-    n = CountTick(n);
-    if (ShouldStartUpdater(n, true, started)) {
-      EXPECT_FALSE(started);
-      started = true;
-      startedAt = tick;
-    }
-  }
-  EXPECT_EQ(startedAt, 15);
-}
-
 }  // namespace
 }  // namespace firststart
