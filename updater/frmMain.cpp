@@ -97,6 +97,11 @@ void frmMain::Form_Load() {
     return;
   }
   ReadUpdateInfo();
+  // With a key built in, an offer without a good signature is no update.
+  if (!OfferAccepted()) {
+    Close();
+    return;
+  }
   if (!DownFileExists()) DownloadFile(DownUrl);
   // Nothing complete to start (a bad name, an error page, a broken
   // download): the updater ends without showing anything.

@@ -10,6 +10,7 @@
 #include "common/win/inet.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
+#include "updater/modVerify.h"
 #include "updater/updatelogic.h"
 
 namespace modCheckUpdate {
@@ -21,10 +22,14 @@ std::int32_t FileSize = 0;
 std::int16_t OpenDownFile = 0;
 std::vector<std::wstring> LocalVer;
 std::vector<std::wstring> ServerVer;
+std::vector<std::uint8_t> PublicKey;
+bool bOfferSigned = false;
+signedoffer::Digest InstallerSha256{};
 
 namespace {
 
 DWORD g_httpWaitMs = 5000;
+DWORD g_stallLimitMs = 60000;
 std::function<void(std::size_t)> g_chunkObserver;
 
 // Handles pending window messages; false once WM_QUIT was seen (it is put
@@ -241,6 +246,40 @@ class BufferedFile {
 
 constexpr ULONGLONG kPumpEveryMs = 10;
 
+// Opened for reading only and shared for reading only: while it is open
+// nobody can change or replace the file.
+win::UniqueFile OpenHeld(const std::wstring& path) {
+  return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool HasSignedHash(const std::wstring& path) {
+  if (!bOfferSigned) return false;
+  const win::UniqueFile file = OpenHeld(path);
+  signedoffer::Digest got{};
+  return file && modVerify::HashFile(file.get(), got) && got == InstallerSha256;
+}
+
+std::vector<std::u16string> U16(const std::vector<std::wstring>& parts) {
+  std::vector<std::u16string> out;
+  for (const auto& p : parts) out.push_back(win::U(p));
+  return out;
+}
+
+// Accepts the offer of the manifest when its signature verifies with the
+// built-in key over exactly the fields the download uses.
+void CheckSignature(std::u16string_view manifest) {
+  const auto offer = signedoffer::ReadSignedOffer(manifest);
+  if (!offer) return;
+  if (offer->downUrl != win::U(DownUrl) || offer->exeName != win::U(ExeName)) return;
+  // The signed version must itself be newer: an older signed manifest
+  // served after a made-up version is no update.
+  if (!updatelogic::IsNewer(U16(LocalVer), updatelogic::SplitVersion(offer->version))) return;
+  if (!modVerify::VerifySignature(PublicKey, offer->signedText, offer->signature)) return;
+  bOfferSigned = true;
+  InstallerSha256 = offer->sha256;
+}
+
 std::optional<std::uint64_t> ContentLength(HINTERNET request) {
   wchar_t buf[64];
   DWORD len = sizeof buf;
@@ -302,22 +341,25 @@ bool ReadServerVersion() {
 bool CheckUpdate() {
   if (!ReadLocalVersion()) return false;  // the server is not asked at all
   if (!ReadServerVersion()) return false;
-  std::vector<std::u16string> local, server;
-  for (const auto& p : LocalVer) local.push_back(win::U(p));
-  for (const auto& p : ServerVer) server.push_back(win::U(p));
-  return updatelogic::IsNewer(local, server);
+  return updatelogic::IsNewer(U16(LocalVer), U16(ServerVer));
 }
 
 void ReadUpdateInfo() {
+  bOfferSigned = false;
+  InstallerSha256 = {};
   const std::wstring text = GetHttpText(win::W(product::ManifestAddress()));
   if (text.empty()) return;
+  const std::u16string manifest = win::U(text);
   updatelogic::UpdateInfo info{win::U(DownUrl), win::U(ExeName), FileSize, OpenDownFile};
-  updatelogic::ReadUpdateFields(win::U(text), info);
+  updatelogic::ReadUpdateFields(manifest, info);
   DownUrl = win::W(info.downUrl);
   ExeName = win::W(info.exeName);
   FileSize = info.fileSize;
   OpenDownFile = info.openDownFile;
+  if (!PublicKey.empty()) CheckSignature(manifest);
 }
+
+bool OfferAccepted() { return PublicKey.empty() || bOfferSigned; }
 
 // --- download and launch -----------------------------------------------------
 
@@ -325,18 +367,27 @@ bool DownFileExists() {
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
   const std::wstring path = InstallerPath();
   std::uint64_t size = 0;
-  return win::IsNormalFile(path) && FileSizeOf(path, size) && updatelogic::IsUsableInstaller(size, FileSize);
+  if (!win::IsNormalFile(path) || !FileSizeOf(path, size) || !updatelogic::IsUsableInstaller(size, FileSize))
+    return false;
+  return PublicKey.empty() || HasSignedHash(path);
 }
 
 DownloadResult DownloadFile(const std::wstring& address) {
   // The name comes over plain HTTP: it must not reach outside the folder.
+  if (!OfferAccepted()) return DownloadResult::NotAccepted;
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
   if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
 
   win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!inet) return DownloadResult::OpenFailed;
+  // A server that goes quiet is given up on; each timeout counts the time
+  // without a byte, not the length of the whole download.
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    ::InternetSetOptionW(inet.get(), option, &g_stallLimitMs, sizeof g_stallLimitMs);
   win::UniqueInet url(::InternetOpenUrlW(inet.get(), address.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (!url) return DownloadResult::OpenFailed;
+  if (!url)
+    return ::GetLastError() == ERROR_INTERNET_TIMEOUT ? DownloadResult::Stalled : DownloadResult::OpenFailed;
+  ::InternetSetOptionW(url.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &g_stallLimitMs, sizeof g_stallLimitMs);
 
   DWORD status = 0;
   DWORD len = sizeof status;
@@ -349,6 +400,7 @@ DownloadResult DownloadFile(const std::wstring& address) {
   const std::wstring target = InstallerPath();
   const std::wstring temp = win::TempPathBeside(target);
   bool written = true;
+  bool stalled = false;
   {
     win::UniqueFile file(
         ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -370,7 +422,10 @@ DownloadResult DownloadFile(const std::wstring& address) {
       // receive, so that the reads of 1025 bytes are served from memory.
       if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
       DWORD got = 0;
-      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
+      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) {
+        stalled = ::GetLastError() == ERROR_INTERNET_TIMEOUT;
+        break;
+      }
       available = got < available ? available - got : 0;
       if (got == 0) {
         outcome.endedAtEndOfData = true;
@@ -390,7 +445,13 @@ DownloadResult DownloadFile(const std::wstring& address) {
   inet.reset();
   if (!written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
     ::DeleteFileW(temp.c_str());
-    return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
+    if (!written) return DownloadResult::FileFailed;
+    return stalled ? DownloadResult::Stalled : DownloadResult::Incomplete;
+  }
+  // Only the signed installer gets the name it is started under.
+  if (!PublicKey.empty() && !HasSignedHash(temp)) {
+    ::DeleteFileW(temp.c_str());
+    return DownloadResult::HashMismatch;
   }
   if (!win::ReplaceInOneStep(temp, target)) {
     ::DeleteFileW(temp.c_str());
@@ -400,7 +461,14 @@ DownloadResult DownloadFile(const std::wstring& address) {
 }
 
 bool LaunchDownFile(HWND owner) {
-  if (!DownFileExists()) return false;  // nothing complete to start
+  // Held from the check until the shell has started it.
+  win::UniqueFile held;
+  if (!PublicKey.empty()) {
+    if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
+    held = OpenHeld(InstallerPath());
+    if (!held) return false;
+  }
+  if (!DownFileExists()) return false;  // nothing complete (or not the signed installer) to start
   const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
   return reinterpret_cast<INT_PTR>(r) > 32;
 }
@@ -425,10 +493,15 @@ void ResetStateForTesting() {
   OpenDownFile = 0;
   LocalVer.clear();
   ServerVer.clear();
+  PublicKey.clear();
+  bOfferSigned = false;
+  InstallerSha256 = {};
 }
 
 void SetHttpWaitForTesting(DWORD ms) { g_httpWaitMs = ms; }
 
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer) { g_chunkObserver = std::move(observer); }
+
+void SetStallLimitForTesting(DWORD ms) { g_stallLimitMs = ms; }
 
 }  // namespace modCheckUpdate
