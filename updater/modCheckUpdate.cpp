@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "common/product.h"
 #include "common/win/files.h"
@@ -244,8 +246,6 @@ class BufferedFile {
   std::vector<char> buf_;
 };
 
-constexpr ULONGLONG kPumpEveryMs = 10;
-
 // Opened for reading only and shared for reading only: while it is open
 // nobody can change or replace the file.
 win::UniqueFile OpenHeld(const std::wstring& path) {
@@ -372,81 +372,203 @@ bool DownFileExists() {
   return PublicKey.empty() || HasSignedHash(path);
 }
 
-DownloadResult DownloadFile(const std::wstring& address) {
-  // The name comes over plain HTTP: it must not reach outside the folder.
-  if (!OfferAccepted()) return DownloadResult::NotAccepted;
-  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
-  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+namespace {
 
-  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!inet) return DownloadResult::OpenFailed;
-  // A server that goes quiet is given up on; each timeout counts the time
-  // without a byte, not the length of the whole download.
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    ::InternetSetOptionW(inet.get(), option, &g_stallLimitMs, sizeof g_stallLimitMs);
-  win::UniqueInet url(::InternetOpenUrlW(inet.get(), address.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (!url)
-    return ::GetLastError() == ERROR_INTERNET_TIMEOUT ? DownloadResult::Stalled : DownloadResult::OpenFailed;
-  ::InternetSetOptionW(url.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &g_stallLimitMs, sizeof g_stallLimitMs);
+// --- the transfer of the installer on a worker thread ---------------------------
+// The worker only reads: it hands each piece to the caller, which writes the
+// file and watches the time. A server that goes quiet blocks the worker and
+// not the updater, whatever the network layer's own timeouts are; the caller
+// gives up on it like on an abandoned fetch, and the worker owns no file.
+constexpr std::size_t kWakeBytes = 256 * 1024;
 
+// Pieces as they were read, one after the other.
+struct Pieces {
+  std::string bytes;
+  std::vector<std::uint32_t> sizes;
+};
+constexpr DWORD kLookEveryMs = 10;
+
+struct Transfer {
+  std::wstring url;
+  win::UniqueHandle wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // something new
+  std::atomic<bool> abandoned{false};
+  std::mutex lock;  // guards what follows
+  bool opened = false;       // the answer's head has come
   DWORD status = 0;
-  DWORD len = sizeof status;
-  if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr) ||
-      status != 200)
-    return DownloadResult::NotOk;  // an error page is not an installer
-  updatelogic::DownloadOutcome outcome;
-  outcome.contentLength = ContentLength(url.get());
+  std::optional<std::uint64_t> contentLength;
+  Pieces pieces;
+  bool finished = false;     // the worker is done with the network
+  bool endedAtEndOfData = false;
+};
 
-  const std::wstring target = InstallerPath();
-  const std::wstring temp = win::TempPathBeside(target);
-  bool written = true;
-  bool stalled = false;
+void Post(Transfer& t, const std::function<void()>& change) {
   {
-    win::UniqueFile file(
-        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return DownloadResult::FileFailed;
-    BufferedFile out(file.get());
-    ULONGLONG lastPump = 0;
+    std::lock_guard<std::mutex> g(t.lock);
+    change();
+  }
+  ::SetEvent(t.wake.get());
+}
+
+DWORD WINAPI TransferWorker(void* param) {
+  std::shared_ptr<Transfer> t = std::move(*static_cast<std::shared_ptr<Transfer>*>(param));
+  delete static_cast<std::shared_ptr<Transfer>*>(param);
+  bool atEnd = false;
+  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  win::UniqueInet url;
+  if (inet) url.reset(::InternetOpenUrlW(inet.get(), t->url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (url && !t->abandoned) {
+    DWORD status = 0;
+    DWORD len = sizeof status;
+    if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr))
+      status = 0;
+    const auto length = ContentLength(url.get());
+    Post(*t, [&] {
+      t->opened = true;
+      t->status = status;
+      t->contentLength = length;
+    });
     DWORD available = 0;
     constexpr DWORD kChunk = 1025;
     char buf[kChunk];
-    for (;;) {
-      // Messages are handled between reads, at most every few milliseconds:
-      // a queue check per 1025 bytes would cost more than the transfer.
-      const ULONGLONG now = ::GetTickCount64();
-      if (now - lastPump >= kPumpEveryMs) {
-        PumpMessages();
-        lastPump = now;
-      }
+    // An error page is not read: it is not an installer.
+    while (status == 200 && !t->abandoned) {
       // Asking what is available lets WinINet fill its own buffer in one
       // receive, so that the reads of 1025 bytes are served from memory.
       if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
       DWORD got = 0;
-      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) {
-        stalled = ::GetLastError() == ERROR_INTERNET_TIMEOUT;
-        break;
-      }
+      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
       available = got < available ? available - got : 0;
       if (got == 0) {
-        outcome.endedAtEndOfData = true;
+        atEnd = true;
         break;
       }
-      if (!out.Append(buf, got)) {
-        written = false;
-        break;
+      // The caller looks every few milliseconds and is woken only when much
+      // has piled up: a wake per piece would cost more than the piece.
+      bool full = false;
+      {
+        std::lock_guard<std::mutex> g(t->lock);
+        t->pieces.bytes.append(buf, got);
+        t->pieces.sizes.push_back(got);
+        full = t->pieces.bytes.size() >= kWakeBytes && t->pieces.bytes.size() - got < kWakeBytes;
       }
-      outcome.bytes += got;
-      if (g_chunkObserver) g_chunkObserver(got);
-      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) break;
+      if (full) ::SetEvent(t->wake.get());
     }
-    if (!out.Flush()) written = false;
   }
   url.reset();
   inet.reset();
-  if (!written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
+  Post(*t, [&] {
+    t->finished = true;
+    t->endedAtEndOfData = atEnd;
+  });
+  return 0;
+}
+
+}  // namespace
+
+DownloadResult DownloadFile(const std::wstring& address) {
+  if (!OfferAccepted()) return DownloadResult::NotAccepted;
+  // The name comes over plain HTTP: it must not reach outside the folder.
+  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
+  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+
+  auto t = std::make_shared<Transfer>();
+  if (!t->wake) return DownloadResult::OpenFailed;
+  t->url = address;
+  auto* param = new std::shared_ptr<Transfer>(t);
+  win::UniqueHandle worker(::CreateThread(nullptr, 0, &TransferWorker, param, 0, nullptr));
+  if (!worker) {
+    delete param;
+    return DownloadResult::OpenFailed;
+  }
+
+  const std::wstring target = InstallerPath();
+  const std::wstring temp = win::TempPathBeside(target);
+  win::UniqueFile file;
+  std::optional<BufferedFile> out;
+  updatelogic::DownloadOutcome outcome;
+  bool opened = false;
+  DWORD answer = 0;
+  bool written = true;
+  bool stalled = false;
+  bool quitting = false;
+  bool finished = false;
+  ULONGLONG lastByte = ::GetTickCount64();
+  Pieces pieces;
+  for (;;) {
+    const ULONGLONG since = ::GetTickCount64() - lastByte;
+    const DWORD left = since >= g_stallLimitMs ? 0 : static_cast<DWORD>(g_stallLimitMs - since);
+    HANDLE wake = t->wake.get();
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &wake, FALSE, left < kLookEveryMs ? left : kLookEveryMs,
+                                                QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 + 1 && !PumpMessages()) {
+      quitting = true;  // the program is ending: the download with it
+      break;
+    }
+    bool nowOpened = false;
+    {
+      std::lock_guard<std::mutex> g(t->lock);
+      std::swap(pieces, t->pieces);
+      nowOpened = t->opened && !opened;
+      if (nowOpened) {
+        answer = t->status;
+        outcome.contentLength = t->contentLength;
+      }
+      finished = t->finished;
+      outcome.endedAtEndOfData = t->endedAtEndOfData;
+    }
+    if (nowOpened) {
+      opened = true;
+      lastByte = ::GetTickCount64();
+      if (answer != 200) break;  // an error page is not an installer
+      file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file) {
+        written = false;
+        break;
+      }
+      out.emplace(file.get());
+    }
+    bool enough = false;
+    if (!pieces.sizes.empty()) lastByte = ::GetTickCount64();
+    std::size_t at = 0;
+    for (const std::uint32_t size : pieces.sizes) {
+      if (!out || !out->Append(pieces.bytes.data() + at, size)) {
+        written = false;
+        break;
+      }
+      at += size;
+      outcome.bytes += size;
+      if (g_chunkObserver) g_chunkObserver(size);
+      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) {
+        enough = true;
+        break;
+      }
+    }
+    pieces.bytes.clear();
+    pieces.sizes.clear();
+    if (!written || enough || finished) break;
+    if (::GetTickCount64() - lastByte >= g_stallLimitMs) {
+      stalled = true;
+      break;
+    }
+  }
+  if (finished) {
+    ::WaitForSingleObject(worker.get(), INFINITE);  // it has only its handles left to close
+  } else {
+    t->abandoned = true;
+    Abandoned().push_back(std::move(worker));
+  }
+  const bool made = static_cast<bool>(file);
+  if (out && !out->Flush()) written = false;
+  out.reset();
+  file.reset();
+
+  if (!opened) return stalled ? DownloadResult::Stalled : DownloadResult::OpenFailed;
+  if (answer != 200) return DownloadResult::NotOk;
+  if (!made) return DownloadResult::FileFailed;
+  if (stalled || quitting || !written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
     ::DeleteFileW(temp.c_str());
-    if (!written) return DownloadResult::FileFailed;
-    return stalled ? DownloadResult::Stalled : DownloadResult::Incomplete;
+    if (stalled) return DownloadResult::Stalled;
+    return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
   }
   // Only the signed installer gets the name it is started under.
   if (!PublicKey.empty() && !HasSignedHash(temp)) {

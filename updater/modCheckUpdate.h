@@ -65,7 +65,10 @@ enum class DownloadResult {
   Stalled,         // no byte within the stall limit: abandoned and removed
 };
 // Fetches the address into a temporary file in DownDir and gives it the
-// installer's name only when the download is complete.
+// installer's name only when the download is complete (and, with a key, of
+// the signed hash). A download that receives nothing for the stall limit is
+// given up on; the reading runs on a worker thread so that a server that
+// goes quiet cannot hold the updater.
 DownloadResult DownloadFile(const std::wstring& address);
 
 // Starts the installer through the shell when DownFileExists(); true when
