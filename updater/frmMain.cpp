@@ -102,10 +102,10 @@ void frmMain::Form_Load() {
     Close();
     return;
   }
-  if (!DownFileExists()) DownloadFile(DownUrl);
   // Nothing complete to start (a bad name, an error page, a broken
-  // download): the updater ends without showing anything.
-  if (!DownFileExists()) {
+  // download, not the signed installer): the updater ends without showing
+  // anything.
+  if (!DownFileExists() && DownloadFile(DownUrl) != DownloadResult::Stored) {
     Close();
     return;
   }

@@ -494,6 +494,9 @@ DownloadResult DownloadFile(const std::wstring& address) {
   bool finished = false;
   ULONGLONG lastByte = ::GetTickCount64();
   Pieces pieces;
+  // With a key, the bytes are hashed as they are written.
+  std::optional<modVerify::Hasher> hasher;
+  if (!PublicKey.empty()) hasher.emplace();
   for (;;) {
     const ULONGLONG since = ::GetTickCount64() - lastByte;
     const DWORD left = since >= g_stallLimitMs ? 0 : static_cast<DWORD>(g_stallLimitMs - since);
@@ -535,6 +538,7 @@ DownloadResult DownloadFile(const std::wstring& address) {
         written = false;
         break;
       }
+      if (hasher) hasher->Add(pieces.bytes.data() + at, size);
       at += size;
       outcome.bytes += size;
       if (g_chunkObserver) g_chunkObserver(size);
@@ -570,8 +574,10 @@ DownloadResult DownloadFile(const std::wstring& address) {
     if (stalled) return DownloadResult::Stalled;
     return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
   }
-  // Only the signed installer gets the name it is started under.
-  if (!PublicKey.empty() && !HasSignedHash(temp)) {
+  // Only the signed installer gets the name it is started under (and is
+  // checked once more, held, before it is started).
+  signedoffer::Digest got{};
+  if (hasher && (!hasher->Finish(got) || got != InstallerSha256)) {
     ::DeleteFileW(temp.c_str());
     return DownloadResult::HashMismatch;
   }

@@ -10,41 +10,39 @@ namespace {
 
 bool Succeeded(NTSTATUS s) { return BCRYPT_SUCCESS(s); }
 
-// The provider lets the hash allocate its own object (Windows 7 on).
-class Sha256 {
- public:
-  Sha256() {
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(alg_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) return;
-    if (!Succeeded(::BCryptCreateHash(alg_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0))) hash_.reset();
-  }
-  bool ok() const { return static_cast<bool>(hash_); }
-  bool Add(const void* data, ULONG n) {
-    return ok() && Succeeded(::BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(data)), n, 0));
-  }
-  bool Finish(signedoffer::Digest& out) {
-    return ok() && Succeeded(::BCryptFinishHash(hash_.get(), out.data(), static_cast<ULONG>(out.size()), 0));
-  }
-
- private:
-  win::UniqueAlgProvider alg_;
-  win::UniqueCngHash hash_;
-};
-
 }  // namespace
 
-bool HashBytes(std::string_view bytes, signedoffer::Digest& out) {
-  Sha256 h;
-  constexpr size_t kStep = 1 << 30;
-  for (size_t at = 0; at < bytes.size(); at += kStep) {
-    const size_t n = bytes.size() - at < kStep ? bytes.size() - at : kStep;
-    if (!h.Add(bytes.data() + at, static_cast<ULONG>(n))) return false;
+// The provider lets the hash allocate its own object (Windows 7 on).
+Hasher::Hasher() {
+  failed_ = !Succeeded(::BCryptOpenAlgorithmProvider(alg_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+            !Succeeded(::BCryptCreateHash(alg_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
+}
+
+bool Hasher::Add(const void* data, std::size_t n) {
+  constexpr std::size_t kStep = 1u << 30;  // the call takes 32-bit lengths
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (!failed_ && n > 0) {
+    const std::size_t step = n < kStep ? n : kStep;
+    failed_ = !Succeeded(::BCryptHashData(hash_.get(), const_cast<PUCHAR>(p), static_cast<ULONG>(step), 0));
+    p += step;
+    n -= step;
   }
-  return h.Finish(out);
+  return !failed_;
+}
+
+bool Hasher::Finish(signedoffer::Digest& out) {
+  if (failed_) return false;
+  failed_ = true;  // a hash is finished once
+  return Succeeded(::BCryptFinishHash(hash_.get(), out.data(), static_cast<ULONG>(out.size()), 0));
+}
+
+bool HashBytes(std::string_view bytes, signedoffer::Digest& out) {
+  Hasher h;
+  return h.Add(bytes.data(), bytes.size()) && h.Finish(out);
 }
 
 bool HashFile(HANDLE file, signedoffer::Digest& out) {
-  Sha256 h;
-  if (!h.ok()) return false;
+  Hasher h;
   LARGE_INTEGER zero{};
   if (!::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return false;
   std::vector<unsigned char> buf(256 * 1024);

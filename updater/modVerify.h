@@ -8,9 +8,24 @@
 #include <string_view>
 #include <vector>
 
+#include "common/win/cng.h"
 #include "updater/signedoffer.h"
 
 namespace modVerify {
+
+// SHA-256 of bytes handed over piece by piece. A failure of the platform
+// makes Finish fail.
+class Hasher {
+ public:
+  Hasher();
+  bool Add(const void* data, std::size_t n);
+  bool Finish(signedoffer::Digest& out);
+
+ private:
+  win::UniqueAlgProvider alg_;  // outlives the hash made from it
+  win::UniqueCngHash hash_;
+  bool failed_ = false;
+};
 
 bool HashBytes(std::string_view bytes, signedoffer::Digest& out);
 // The whole file, read through the handle from its first byte.
