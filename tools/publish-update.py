@@ -4,17 +4,28 @@ server serves it at /box/update.xml. The stand-in hosts are fed with it the
 same way as a real server (tools/standin/hosts.py --manifest/--installer).
 
   publish-update.py build/windows/VelmoraSetup-1.0.1.exe \\
-      --url http://update.example/box/ --delay 5 -o update.xml
+      --url http://update.example/box/ --delay 5 --key signing-key.pem -o update.xml
 
 The version comes from the file name VelmoraSetup-<major.minor.revision>.exe
 or from --version; the size is the file's. A --url ending in "/" gets the
 file name appended. The updater cuts each field out of the raw text without
 trimming or decoding, so values are written verbatim and anything it would
 misread is refused instead of published.
+
+With --key (the publisher's P-256 private key in PEM, used through the
+openssl command) the manifest also carries "<sha256>", the installer's
+SHA-256 in hex, and "<signature>", base64 of the ECDSA signature (r || s,
+64 bytes) over the values of version, downurl, exename, filesize and
+sha256, each followed by a line feed. An updater built with the matching
+public key (VELBOX_UPDATE_PUBKEY) takes only such offers. The signature is
+checked against the key's public half before anything is written.
 """
 import argparse
+import base64
+import hashlib
 import os
 import re
+import subprocess
 import sys
 import tempfile
 
@@ -29,8 +40,91 @@ MAX_DOCUMENT = 32767
 MAX_DELAY = 32
 
 
+# SubjectPublicKeyInfo of an uncompressed P-256 point, up to the point.
+SPKI_P256_PREFIX = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d030107034200")
+
+
 class PublishError(Exception):
     pass
+
+
+def signed_text(version, url, exename, size, sha256):
+    """What the signature covers: the field values, each followed by a line
+    feed, in UTF-8 (the same text the updater forms)."""
+    values = [version, url, exename, str(size), sha256]
+    if any("\n" in v for v in values):
+        raise PublishError("a signed value holds a line feed")
+    return "".join(v + "\n" for v in values).encode("utf-8")
+
+
+def _der_length(data, i):
+    n = data[i]
+    if n < 0x80:
+        return n, i + 1
+    k = n & 0x7F
+    if k == 0 or k > 2:
+        raise PublishError("unexpected signature encoding")
+    return int.from_bytes(data[i + 1:i + 1 + k], "big"), i + 1 + k
+
+
+def der_to_raw(der):
+    """ECDSA-Sig-Value (SEQUENCE of INTEGER r, s) as openssl writes it ->
+    r || s, 32 bytes each, as the platform's verification takes it."""
+    if not der or der[0] != 0x30:
+        raise PublishError("unexpected signature encoding")
+    length, i = _der_length(der, 1)
+    if i + length != len(der):
+        raise PublishError("unexpected signature encoding")
+    out = b""
+    for _ in range(2):
+        if i >= len(der) or der[i] != 0x02:
+            raise PublishError("unexpected signature encoding")
+        n, i = _der_length(der, i + 1)
+        value = int.from_bytes(der[i:i + n], "big")
+        i += n
+        if value >= 1 << 256:
+            raise PublishError("signature is not of a P-256 key")
+        out += value.to_bytes(32, "big")
+    if i != len(der):
+        raise PublishError("unexpected signature encoding")
+    return out
+
+
+def _openssl(openssl, args, data=None):
+    try:
+        r = subprocess.run([openssl, *args], input=data, capture_output=True, timeout=60)
+    except OSError as e:
+        raise PublishError(f"cannot run {openssl}: {e}") from None
+    if r.returncode != 0:
+        raise PublishError(f"openssl {args[0]} failed: {r.stderr.decode(errors='replace').strip()}")
+    return r.stdout
+
+
+def sign(data, key, openssl="openssl"):
+    """Base64 of the raw signature of `data` with the private key file,
+    checked against the key's own public half."""
+    if not os.path.isfile(key):
+        raise PublishError(f"{key}: no such key file")
+    public = _openssl(openssl, ["pkey", "-in", key, "-pubout", "-outform", "DER"])
+    if len(public) != len(SPKI_P256_PREFIX) + 65 or not public.startswith(SPKI_P256_PREFIX):
+        raise PublishError(f"{key} is not a P-256 key (openssl ecparam -name prime256v1 -genkey)")
+    der = _openssl(openssl, ["dgst", "-sha256", "-sign", key], data)
+    with tempfile.TemporaryDirectory(prefix="publish-") as tmp:
+        pub, sig = os.path.join(tmp, "pub.der"), os.path.join(tmp, "sig.der")
+        with open(pub, "wb") as f:
+            f.write(public)
+        with open(sig, "wb") as f:
+            f.write(der)
+        _openssl(openssl, ["dgst", "-sha256", "-verify", pub, "-keyform", "DER", "-signature", sig], data)
+    return base64.b64encode(der_to_raw(der)).decode("ascii")
+
+
+def sha256_of(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
 
 
 def version_of(installer, given=None):
@@ -48,8 +142,9 @@ def version_of(installer, given=None):
     return named
 
 
-def manifest(installer, url, delay, version=None, exename=None):
-    """The manifest text for the installer file."""
+def manifest(installer, url, delay, version=None, exename=None, key=None, openssl="openssl"):
+    """The manifest text for the installer file; signed when a private key
+    file is given."""
     version = version_of(installer, version)
     name = os.path.basename(installer)
     exename = exename or name
@@ -66,11 +161,17 @@ def manifest(installer, url, delay, version=None, exename=None):
         raise PublishError(f"{installer} is empty")
     if size > 2**31 - 1:
         raise PublishError(f"{installer} is larger than the updater can describe")
+    signed = ""
+    if key is not None:
+        digest = sha256_of(installer)
+        signature = sign(signed_text(version, url, exename, size, digest), key, openssl)
+        signed = f"<sha256>{digest}</sha256>\n<signature>{signature}</signature>\n"
     text = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n"
             f"<version>{version}</version>\n"
             f"<downurl>{url}</downurl>\n"
             f"<exename>{exename}</exename>\n"
             f"<filesize>{size}</filesize>\n"
+            f"{signed}"
             f"<opendownfile>{delay}</opendownfile>\n"
             "</update>\n")
     if len(text) > MAX_DOCUMENT:
@@ -99,18 +200,21 @@ def main(argv=None):
                     help=f"seconds the updater waits before starting it (1 to {MAX_DELAY})")
     ap.add_argument("--version", help="version offered (default: from the file name)")
     ap.add_argument("--exename", help="name the updater stores it under (default: its file name)")
+    ap.add_argument("--key", help="private key (P-256, PEM) to sign the offer with")
+    ap.add_argument("--openssl", default=os.environ.get("OPENSSL", "openssl"),
+                    help="the openssl command (default: $OPENSSL or openssl)")
     ap.add_argument("-o", "--output", default="update.xml", help="manifest to write (default update.xml)")
     args = ap.parse_args(argv)
     try:
         if not os.path.isfile(args.installer):
             raise PublishError(f"{args.installer}: no such file")
-        text = manifest(args.installer, args.url, args.delay, args.version, args.exename)
+        text = manifest(args.installer, args.url, args.delay, args.version, args.exename, args.key, args.openssl)
     except PublishError as e:
         print(f"publish-update: {e}", file=sys.stderr)
         return 1
     write_atomically(args.output, text)
     print(f"{args.output}: {version_of(args.installer, args.version)} -> "
-          f"{text.split('<downurl>')[1].split('</downurl>')[0]}")
+          f"{text.split('<downurl>')[1].split('</downurl>')[0]}" + (" (signed)" if args.key else ""))
     return 0
 
 

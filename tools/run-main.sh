@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, starts the stand-in hosts
+# The main job: installs what is missing, builds (programs and installer), starts the stand-in hosts
 # and runs velBox.exe under Wine against them. On a machine without a display
 # it runs the client under a virtual one for a while and leaves screenshots in
 # build/windows/screenshots/.
@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target velBox velUpdate
+cmake --build --preset windows -j"$(nproc)" --target velBox velUpdate installer
 build=$root/build/windows
 demo=$build/demo
 mkdir -p "$build/harness" "$demo"
@@ -61,3 +61,4 @@ done
 echo "screenshots in $shots:"
 ls -1 "$shots"
 echo "requests the stand-in hosts received: $build/harness/demo-requests.jsonl"
+echo "installer: $(ls "$build"/VelmoraSetup-*.exe)"

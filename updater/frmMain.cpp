@@ -97,10 +97,15 @@ void frmMain::Form_Load() {
     return;
   }
   ReadUpdateInfo();
-  if (!DownFileExists()) DownloadFile(DownUrl);
+  // With a key built in, an offer without a good signature is no update.
+  if (!OfferAccepted()) {
+    Close();
+    return;
+  }
   // Nothing complete to start (a bad name, an error page, a broken
-  // download): the updater ends without showing anything.
-  if (!DownFileExists()) {
+  // download, not the signed installer): the updater ends without showing
+  // anything.
+  if (!DownFileExists() && DownloadFile(DownUrl) != DownloadResult::Stored) {
     Close();
     return;
   }

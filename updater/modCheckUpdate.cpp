@@ -4,12 +4,15 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "common/product.h"
 #include "common/win/files.h"
 #include "common/win/inet.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
+#include "updater/modVerify.h"
 #include "updater/updatelogic.h"
 
 namespace modCheckUpdate {
@@ -21,11 +24,14 @@ std::int32_t FileSize = 0;
 std::int16_t OpenDownFile = 0;
 std::vector<std::wstring> LocalVer;
 std::vector<std::wstring> ServerVer;
+std::vector<std::uint8_t> PublicKey;
+bool bOfferSigned = false;
+signedoffer::Digest InstallerSha256{};
 
 namespace {
 
 DWORD g_httpWaitMs = 5000;
-DWORD g_downloadSilenceMs = 30000;
+DWORD g_stallLimitMs = 60000;
 constexpr size_t kMaxTextBytes = 16u << 20;
 std::function<void(std::size_t)> g_chunkObserver;
 
@@ -244,7 +250,39 @@ class BufferedFile {
   std::vector<char> buf_;
 };
 
-constexpr ULONGLONG kPumpEveryMs = 10;
+// Opened for reading only and shared for reading only: while it is open
+// nobody can change or replace the file.
+win::UniqueFile OpenHeld(const std::wstring& path) {
+  return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+bool HasSignedHash(const std::wstring& path) {
+  if (!bOfferSigned) return false;
+  const win::UniqueFile file = OpenHeld(path);
+  signedoffer::Digest got{};
+  return file && modVerify::HashFile(file.get(), got) && got == InstallerSha256;
+}
+
+std::vector<std::u16string> U16(const std::vector<std::wstring>& parts) {
+  std::vector<std::u16string> out;
+  for (const auto& p : parts) out.push_back(win::U(p));
+  return out;
+}
+
+// Accepts the offer of the manifest when its signature verifies with the
+// built-in key over exactly the fields the download uses.
+void CheckSignature(std::u16string_view manifest) {
+  const auto offer = signedoffer::ReadSignedOffer(manifest);
+  if (!offer) return;
+  if (offer->downUrl != win::U(DownUrl) || offer->exeName != win::U(ExeName)) return;
+  // The signed version must itself be newer: an older signed manifest
+  // served after a made-up version is no update.
+  if (!updatelogic::IsNewer(U16(LocalVer), updatelogic::SplitVersion(offer->version))) return;
+  if (!modVerify::VerifySignature(PublicKey, offer->signedText, offer->signature)) return;
+  bOfferSigned = true;
+  InstallerSha256 = offer->sha256;
+}
 
 std::optional<std::uint64_t> ContentLength(HINTERNET request) {
   wchar_t buf[64];
@@ -307,22 +345,25 @@ bool ReadServerVersion() {
 bool CheckUpdate() {
   if (!ReadLocalVersion()) return false;  // the server is not asked at all
   if (!ReadServerVersion()) return false;
-  std::vector<std::u16string> local, server;
-  for (const auto& p : LocalVer) local.push_back(win::U(p));
-  for (const auto& p : ServerVer) server.push_back(win::U(p));
-  return updatelogic::IsNewer(local, server);
+  return updatelogic::IsNewer(U16(LocalVer), U16(ServerVer));
 }
 
 void ReadUpdateInfo() {
+  bOfferSigned = false;
+  InstallerSha256 = {};
   const std::wstring text = GetHttpText(win::W(product::ManifestAddress()));
   if (text.empty()) return;
+  const std::u16string manifest = win::U(text);
   updatelogic::UpdateInfo info{win::U(DownUrl), win::U(ExeName), FileSize, OpenDownFile};
-  updatelogic::ReadUpdateFields(win::U(text), info);
+  updatelogic::ReadUpdateFields(manifest, info);
   DownUrl = win::W(info.downUrl);
   ExeName = win::W(info.exeName);
   FileSize = info.fileSize;
   OpenDownFile = info.openDownFile;
+  if (!PublicKey.empty()) CheckSignature(manifest);
 }
+
+bool OfferAccepted() { return PublicKey.empty() || bOfferSigned; }
 
 // --- download and launch -----------------------------------------------------
 
@@ -330,52 +371,71 @@ bool DownFileExists() {
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
   const std::wstring path = InstallerPath();
   std::uint64_t size = 0;
-  return win::IsNormalFile(path) && FileSizeOf(path, size) && updatelogic::IsUsableInstaller(size, FileSize);
+  if (!win::IsNormalFile(path) || !FileSizeOf(path, size) || !updatelogic::IsUsableInstaller(size, FileSize))
+    return false;
+  return PublicKey.empty() || HasSignedHash(path);
 }
 
-DownloadResult DownloadFile(const std::wstring& address) {
-  // The name comes over plain HTTP: it must not reach outside the folder.
-  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
-  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+namespace {
 
-  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!inet) return DownloadResult::OpenFailed;
-  // The request is opened by parts so that it has timeouts of its own: a
-  // server that falls silent must not hold the updater, and with it every
-  // later run (one updater at a time), for good. (Wine's InternetOpenUrl
-  // waits without limit.) It is still a GET fetched from the server.
-  win::UniqueInet connection;
-  win::UniqueInet url = SendRequest(inet.get(), address, g_downloadSilenceMs, connection);
-  if (!url) return DownloadResult::OpenFailed;
+// --- the transfer of the installer on a worker thread ---------------------------
+// The worker only reads: it hands each piece to the caller, which writes the
+// file and watches the time. A server that goes quiet blocks the worker and
+// not the updater, whatever the network layer's own timeouts are; the caller
+// gives up on it like on an abandoned fetch, and the worker owns no file.
+constexpr std::size_t kWakeBytes = 256 * 1024;
 
+// Pieces as they were read, one after the other.
+struct Pieces {
+  std::string bytes;
+  std::vector<std::uint32_t> sizes;
+};
+constexpr DWORD kLookEveryMs = 10;
+
+struct Transfer {
+  std::wstring url;
+  win::UniqueHandle wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // something new
+  std::atomic<bool> abandoned{false};
+  std::mutex lock;  // guards what follows
+  bool opened = false;       // the answer's head has come
   DWORD status = 0;
-  DWORD len = sizeof status;
-  if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr) ||
-      status != 200)
-    return DownloadResult::NotOk;  // an error page is not an installer
-  updatelogic::DownloadOutcome outcome;
-  outcome.contentLength = ContentLength(url.get());
+  std::optional<std::uint64_t> contentLength;
+  Pieces pieces;
+  bool finished = false;     // the worker is done with the network
+  bool endedAtEndOfData = false;
+};
 
-  const std::wstring target = InstallerPath();
-  const std::wstring temp = win::TempPathBeside(target);
-  bool written = true;
+void Post(Transfer& t, const std::function<void()>& change) {
   {
-    win::UniqueFile file(
-        ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return DownloadResult::FileFailed;
-    BufferedFile out(file.get());
-    ULONGLONG lastPump = 0;
+    std::lock_guard<std::mutex> g(t.lock);
+    change();
+  }
+  ::SetEvent(t.wake.get());
+}
+
+DWORD WINAPI TransferWorker(void* param) {
+  std::shared_ptr<Transfer> t = std::move(*static_cast<std::shared_ptr<Transfer>*>(param));
+  delete static_cast<std::shared_ptr<Transfer>*>(param);
+  bool atEnd = false;
+  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  win::UniqueInet url;
+  if (inet) url.reset(::InternetOpenUrlW(inet.get(), t->url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
+  if (url && !t->abandoned) {
+    DWORD status = 0;
+    DWORD len = sizeof status;
+    if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr))
+      status = 0;
+    const auto length = ContentLength(url.get());
+    Post(*t, [&] {
+      t->opened = true;
+      t->status = status;
+      t->contentLength = length;
+    });
     DWORD available = 0;
     constexpr DWORD kChunk = 1025;
     char buf[kChunk];
-    for (;;) {
-      // Messages are handled between reads, at most every few milliseconds:
-      // a queue check per 1025 bytes would cost more than the transfer.
-      const ULONGLONG now = ::GetTickCount64();
-      if (now - lastPump >= kPumpEveryMs) {
-        PumpMessages();
-        lastPump = now;
-      }
+    // An error page is not read: it is not an installer.
+    while (status == 200 && !t->abandoned) {
       // Asking what is available lets WinINet fill its own buffer in one
       // receive, so that the reads of 1025 bytes are served from memory.
       if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
@@ -383,25 +443,147 @@ DownloadResult DownloadFile(const std::wstring& address) {
       if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
       available = got < available ? available - got : 0;
       if (got == 0) {
-        outcome.endedAtEndOfData = true;
+        atEnd = true;
         break;
       }
-      if (!out.Append(buf, got)) {
+      // The caller looks every few milliseconds and is woken only when much
+      // has piled up: a wake per piece would cost more than the piece.
+      bool full = false;
+      {
+        std::lock_guard<std::mutex> g(t->lock);
+        t->pieces.bytes.append(buf, got);
+        t->pieces.sizes.push_back(got);
+        full = t->pieces.bytes.size() >= kWakeBytes && t->pieces.bytes.size() - got < kWakeBytes;
+      }
+      if (full) ::SetEvent(t->wake.get());
+    }
+  }
+  url.reset();
+  inet.reset();
+  Post(*t, [&] {
+    t->finished = true;
+    t->endedAtEndOfData = atEnd;
+  });
+  return 0;
+}
+
+}  // namespace
+
+DownloadResult DownloadFile(const std::wstring& address) {
+  if (!OfferAccepted()) return DownloadResult::NotAccepted;
+  // The name comes over plain HTTP: it must not reach outside the folder.
+  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
+  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+
+  auto t = std::make_shared<Transfer>();
+  if (!t->wake) return DownloadResult::OpenFailed;
+  t->url = address;
+  auto* param = new std::shared_ptr<Transfer>(t);
+  win::UniqueHandle worker(::CreateThread(nullptr, 0, &TransferWorker, param, 0, nullptr));
+  if (!worker) {
+    delete param;
+    return DownloadResult::OpenFailed;
+  }
+
+  const std::wstring target = InstallerPath();
+  const std::wstring temp = win::TempPathBeside(target);
+  win::UniqueFile file;
+  std::optional<BufferedFile> out;
+  updatelogic::DownloadOutcome outcome;
+  bool opened = false;
+  DWORD answer = 0;
+  bool written = true;
+  bool stalled = false;
+  bool quitting = false;
+  bool finished = false;
+  ULONGLONG lastByte = ::GetTickCount64();
+  Pieces pieces;
+  // With a key, the bytes are hashed as they are written.
+  std::optional<modVerify::Hasher> hasher;
+  if (!PublicKey.empty()) hasher.emplace();
+  for (;;) {
+    const ULONGLONG since = ::GetTickCount64() - lastByte;
+    const DWORD left = since >= g_stallLimitMs ? 0 : static_cast<DWORD>(g_stallLimitMs - since);
+    HANDLE wake = t->wake.get();
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &wake, FALSE, left < kLookEveryMs ? left : kLookEveryMs,
+                                                QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 + 1 && !PumpMessages()) {
+      quitting = true;  // the program is ending: the download with it
+      break;
+    }
+    bool nowOpened = false;
+    {
+      std::lock_guard<std::mutex> g(t->lock);
+      std::swap(pieces, t->pieces);
+      nowOpened = t->opened && !opened;
+      if (nowOpened) {
+        answer = t->status;
+        outcome.contentLength = t->contentLength;
+      }
+      finished = t->finished;
+      outcome.endedAtEndOfData = t->endedAtEndOfData;
+    }
+    if (nowOpened) {
+      opened = true;
+      lastByte = ::GetTickCount64();
+      if (answer != 200) break;  // an error page is not an installer
+      file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file) {
         written = false;
         break;
       }
-      outcome.bytes += got;
-      if (g_chunkObserver) g_chunkObserver(got);
-      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) break;
+      out.emplace(file.get());
     }
-    if (!out.Flush()) written = false;
+    bool enough = false;
+    if (!pieces.sizes.empty()) lastByte = ::GetTickCount64();
+    std::size_t at = 0;
+    for (const std::uint32_t size : pieces.sizes) {
+      if (!out || !out->Append(pieces.bytes.data() + at, size)) {
+        written = false;
+        break;
+      }
+      if (hasher) hasher->Add(pieces.bytes.data() + at, size);
+      at += size;
+      outcome.bytes += size;
+      if (g_chunkObserver) g_chunkObserver(size);
+      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) {
+        enough = true;
+        break;
+      }
+    }
+    pieces.bytes.clear();
+    pieces.sizes.clear();
+    if (!written || enough || finished) break;
+    if (::GetTickCount64() - lastByte >= g_stallLimitMs) {
+      stalled = true;
+      break;
+    }
   }
-  url.reset();
-  connection.reset();
-  inet.reset();
-  if (!written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
+  if (finished) {
+    ::WaitForSingleObject(worker.get(), INFINITE);  // it has only its handles left to close
+  } else {
+    t->abandoned = true;
+    Abandoned().push_back(std::move(worker));
+  }
+  const bool made = static_cast<bool>(file);
+  if (out && !out->Flush()) written = false;
+  out.reset();
+  file.reset();
+
+  if (!opened) return stalled ? DownloadResult::Stalled : DownloadResult::OpenFailed;
+  if (answer != 200) return DownloadResult::NotOk;
+  if (!made) return DownloadResult::FileFailed;
+  if (stalled || quitting || !written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
     ::DeleteFileW(temp.c_str());
+    if (stalled) return DownloadResult::Stalled;
     return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
+  }
+  // Only the signed installer gets the name it is started under (and is
+  // checked once more, held, before it is started).
+  signedoffer::Digest got{};
+  if (hasher && (!hasher->Finish(got) || got != InstallerSha256)) {
+    ::DeleteFileW(temp.c_str());
+    return DownloadResult::HashMismatch;
   }
   if (!win::ReplaceInOneStep(temp, target)) {
     ::DeleteFileW(temp.c_str());
@@ -411,7 +593,14 @@ DownloadResult DownloadFile(const std::wstring& address) {
 }
 
 bool LaunchDownFile(HWND owner) {
-  if (!DownFileExists()) return false;  // nothing complete to start
+  // Held from the check until the shell has started it.
+  win::UniqueFile held;
+  if (!PublicKey.empty()) {
+    if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
+    held = OpenHeld(InstallerPath());
+    if (!held) return false;
+  }
+  if (!DownFileExists()) return false;  // nothing complete (or not the signed installer) to start
   const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
   return reinterpret_cast<INT_PTR>(r) > 32;
 }
@@ -436,12 +625,15 @@ void ResetStateForTesting() {
   OpenDownFile = 0;
   LocalVer.clear();
   ServerVer.clear();
+  PublicKey.clear();
+  bOfferSigned = false;
+  InstallerSha256 = {};
 }
 
 void SetHttpWaitForTesting(DWORD ms) { g_httpWaitMs = ms; }
 
-void SetDownloadSilenceForTesting(DWORD ms) { g_downloadSilenceMs = ms; }
-
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer) { g_chunkObserver = std::move(observer); }
+
+void SetStallLimitForTesting(DWORD ms) { g_stallLimitMs = ms; }
 
 }  // namespace modCheckUpdate

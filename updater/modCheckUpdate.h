@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "updater/signedoffer.h"
+
 namespace modCheckUpdate {
 
 // Module state, filled once per run.
@@ -21,6 +23,14 @@ extern std::int16_t OpenDownFile;
 extern std::vector<std::wstring> LocalVer;
 extern std::vector<std::wstring> ServerVer;
 
+// The update signing key built into the program (P-256, X || Y). Empty: the
+// manifest is taken unsigned, as it always was. Otherwise an offer counts
+// only with a good signature, and only an installer of the signed hash is
+// kept and started.
+extern std::vector<std::uint8_t> PublicKey;
+extern bool bOfferSigned;                     // ReadUpdateInfo found a good signature
+extern signedoffer::Digest InstallerSha256;   // from the signed "<sha256>"
+
 // The text at the address ("" on any failure). Each attempt appends "?" and
 // the time of day; an attempt not answered within the wait is abandoned and
 // sent anew, three times at most. Window messages are handled while waiting.
@@ -29,10 +39,16 @@ std::wstring GetHttpText(const std::wstring& address);
 bool ReadLocalVersion();   // fills LocalVer from "cfg.xml" beside the updater
 bool ReadServerVersion();  // fetches the manifest, fills ServerVer
 bool CheckUpdate();        // true when the server offers a newer version
-void ReadUpdateInfo();     // fetches the manifest again for the download fields
+// Fetches the manifest again for the download fields; with a key, also
+// checks the signature of the offer it read (bOfferSigned, InstallerSha256).
+void ReadUpdateInfo();
+// False when a key is built in and the offer's signature did not verify
+// over a version newer than the installed one: nothing is to be fetched.
+bool OfferAccepted();
 
 // True when a usable installer is at DownDir + ExeName: a plain file name,
-// a file that is not empty and, when FileSize is positive, of that size.
+// a file that is not empty and, when FileSize is positive, of that size;
+// with a key, an accepted offer and a file of the signed hash.
 bool DownFileExists();
 
 enum class DownloadResult {
@@ -44,13 +60,20 @@ enum class DownloadResult {
   FileFailed,      // the temporary file could not be written
   Incomplete,      // failed read, wrong length or an empty body: removed
   NotPlaced,       // complete, but the installer's name could not be taken
+  NotAccepted,     // a key is built in and the offer is not signed: nothing done
+  HashMismatch,    // complete, but not the signed installer: removed
+  Stalled,         // no byte within the stall limit: abandoned and removed
 };
 // Fetches the address into a temporary file in DownDir and gives it the
-// installer's name only when the download is complete.
+// installer's name only when the download is complete (and, with a key, of
+// the signed hash). A download that receives nothing for the stall limit is
+// given up on; the reading runs on a worker thread so that a server that
+// goes quiet cannot hold the updater.
 DownloadResult DownloadFile(const std::wstring& address);
 
 // Starts the installer through the shell when DownFileExists(); true when
-// the shell accepted it.
+// the shell accepted it. With a key, the file is held against writes from
+// the check of its hash until it has been started.
 bool LaunchDownFile(HWND owner);
 
 // Waits a little for fetches abandoned by GetHttpText to end (their own
@@ -61,10 +84,9 @@ bool WaitForAbandonedFetches(DWORD ms);
 void ResetStateForTesting();
 // The wait of one attempt in GetHttpText (5000 ms in the program).
 void SetHttpWaitForTesting(DWORD ms);
-// How long the download waits for the server to answer or send more
-// (30000 ms in the program).
-void SetDownloadSilenceForTesting(DWORD ms);
 // Called with the size of every chunk appended to the download.
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer);
+// How long a download may receive nothing before it is given up (60 s).
+void SetStallLimitForTesting(DWORD ms);
 
 }  // namespace modCheckUpdate

@@ -1,7 +1,11 @@
 #include "client/mainwindow/frmMain.h"
 
 #include "artwork/resource.h"
+#include "client/mainwindow/firststart.h"
 #include "client/mainwindow/mainlayout.h"
+#include "client/tray/frmMenu.h"
+#include "client/tray/modSubClass.h"
+#include "client/tray/modTray.h"
 #include "common/product.h"
 #include "common/win/winstr.h"
 
@@ -133,8 +137,10 @@ void frmMain::Form_Load() {
       return;
     }
   }
-  // 2. Tray icon with frmMenu as its message window: AddTrayIcon(frmMenu).
-  // 3. Window hook: HookMainWindow(hWnd()).
+  // 2. Tray icon with frmMenu as its message window.
+  modTray::AddTrayIcon(frmMenu::Instance());
+  // 3. Window hook.
+  modSubClass::HookMainWindow(hWnd());
   // 4. The updater timer.
   Timer1.SetEnabled(true);
 }
@@ -153,7 +159,9 @@ void frmMain::Form_Activate() {
   LayoutWindow();
   WebBrowser1.Navigate(m_strOpenNet);
   WebBrowser1.SetSilent(true);
-  // First-start notice: CheckFirstStart().
+  // On a first start this waits up to 10 s, serving messages meanwhile.
+  firststart::HostedNoticeBrowser browser2(WebBrowser2);
+  firststart::CheckFirstStart(browser2, bCountOk);
 }
 
 void frmMain::CreateBrowsers() {
@@ -298,12 +306,10 @@ void frmMain::WebBrowser1_DownloadComplete() {
 
 void frmMain::WebBrowser1_DocumentComplete(IDispatch*, const std::wstring&) { WebBrowser1.SetSilent(true); }
 
-void frmMain::WebBrowser2_DocumentComplete(IDispatch*, const std::wstring&) {
-  // Recognises the statistics page's confirmation (first-start notice).
+void frmMain::WebBrowser2_DocumentComplete(IDispatch* pDisp, const std::wstring& url) {
+  firststart::WebBrowser2_DocumentComplete(firststart::HostedNoticeBrowser(WebBrowser2), pDisp, url, bCountOk);
 }
 
 // --- timer ----------------------------------------------------------------------
 
-void frmMain::Timer1_Timer() {
-  // Updater launch: counts nTick and starts velUpdate.exe.
-}
+void frmMain::Timer1_Timer() { firststart::Timer1_Timer(nTick, bUpdaterStarted, Timer1); }

@@ -33,6 +33,8 @@ class frmMain : public skin::SkinForm {
   bool bActivated = false;
   bool bCountOk = false;
   int16_t nTick = 0;
+  // The updater is started at most once per run.
+  bool bUpdaterStarted = false;
   // One flag for both caption buttons' hover pictures.
   bool bSysBtnHover() const { return hover_.Flag(); }
 

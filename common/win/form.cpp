@@ -19,18 +19,15 @@ UINT ActivateMessage() {
   return msg;
 }
 
-bool RegisterFormClass(WNDPROC proc) {
-  static const bool ok = [proc] {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = proc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    // No class cursor and no class brush: the form answers WM_SETCURSOR
-    // and WM_ERASEBKGND itself.
-    wc.lpszClassName = kFormClass;
-    return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-  }();
-  return ok;
+bool RegisterFormClass(const wchar_t* name, WNDPROC proc) {
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  // No class cursor and no class brush: the form answers WM_SETCURSOR
+  // and WM_ERASEBKGND itself.
+  wc.lpszClassName = name;
+  return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 }  // namespace
@@ -52,12 +49,13 @@ void Form::SetEndWhenNoneLoaded(bool end) { g_endWhenNoneLoaded = end; }
 
 bool Form::Load() {
   if (hwnd_) return true;
-  if (!RegisterFormClass(&Form::Trampoline)) return false;
   FormWindowSpec spec;
   DescribeWindow(spec);
+  const wchar_t* className = spec.className.empty() ? kFormClass : spec.className.c_str();
+  if (!RegisterFormClass(className, &Form::Trampoline)) return false;
   if (background_) ::DeleteObject(background_);
   background_ = ::CreateSolidBrush(spec.background);
-  HWND h = ::CreateWindowExW(spec.exStyle, kFormClass, spec.title.c_str(), spec.style, spec.left, spec.top,
+  HWND h = ::CreateWindowExW(spec.exStyle, className, spec.title.c_str(), spec.style, spec.left, spec.top,
                              spec.width, spec.height, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
   if (!h || !hwnd_) return false;
   if (spec.bigIcon) ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(spec.bigIcon));

@@ -16,6 +16,9 @@ namespace win {
 // What a form's window looks like when it is created.
 struct FormWindowSpec {
   std::wstring title;
+  // Window class; empty for the forms' common class. Other programs find
+  // some windows by their class (the tray window, for one).
+  std::wstring className;
   DWORD style = WS_OVERLAPPEDWINDOW;
   DWORD exStyle = 0;
   // Outer window rectangle in pixels.

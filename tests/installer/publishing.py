@@ -1,6 +1,9 @@
 """Publishing an installer on the stand-in update server the way a real
 server is fed: tools/publish-update.py writes the manifest, and the update
-server serves it and the installer as files."""
+server serves it and the installer as files. With a key the offer is
+signed as a publisher signs it (openssl), for updaters built with the
+matching public key (velUpdate_signed.exe carries TEST_PUBLIC_KEY)."""
+import importlib.util
 import subprocess
 import sys
 from pathlib import Path
@@ -8,19 +11,35 @@ from pathlib import Path
 from tests.support import vel
 
 PUBLISH = vel.ROOT / "tools" / "publish-update.py"
+KEYS = vel.ROOT / "tests" / "updater" / "keys"
+# For the tests only: the private halves are in the repository.
+TEST_KEY = KEYS / "test-only-p256.pem"
+TEST_PUBLIC_KEY = KEYS / "test-only-p256.pub.pem"
+OTHER_KEY = KEYS / "test-only-other-p256.pem"
+SIGNED_UPDATER = vel.BUILD / "velUpdate_signed.exe"
+
+_module_info = importlib.util.spec_from_file_location("publish_update", PUBLISH)
+publish_update = importlib.util.module_from_spec(_module_info)
+_module_info.loader.exec_module(publish_update)
 
 
-def publish(installer, folder, delay=1, version=None):
-    """Serves `installer` as the offered update. Returns the manifest path
-    and the download address it names."""
+def publish(installer, folder, delay=1, version=None, key=None, exename=None, url=None):
+    """Serves `installer` as the offered update, signed when a private key
+    file is given. Returns the manifest path and the download address it
+    names."""
     installer = Path(installer)
     manifest = Path(folder) / "update.xml"
-    cmd = [sys.executable, str(PUBLISH), str(installer), "--url",
-           f"http://{vel.HOSTS['update']}/box/", "--delay", str(delay), "-o", str(manifest)]
+    url = url or f"http://{vel.HOSTS['update']}/box/"
+    cmd = [sys.executable, str(PUBLISH), str(installer), "--url", url, "--delay", str(delay), "-o", str(manifest)]
     if version:
         cmd += ["--version", version]
+    if exename:
+        cmd += ["--exename", exename]
+    if key:
+        cmd += ["--key", str(key)]
     subprocess.run(cmd, check=True, capture_output=True, timeout=30)
+    address = url + installer.name if url.endswith("/") else url
     vel.hosts_route(path="/box/update.xml", host="update", body_file=str(manifest),
                     content_type="text/xml")
-    vel.hosts_route(path="/box/" + installer.name, host="update", body_file=str(installer))
-    return manifest, f"http://{vel.HOSTS['update']}/box/{installer.name}"
+    vel.hosts_route(path="/" + address.split("/", 3)[3].split("?")[0], host="update", body_file=str(installer))
+    return manifest, address

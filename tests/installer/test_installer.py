@@ -369,12 +369,24 @@ class UpdateCycleTest(Base):
         vel.hosts_reset()
         super().tearDown()
 
+    @unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
     def test_updater_fetches_the_published_installer_which_replaces_the_running_client(self):
+        self.cycle(signed=False)
+
+    def test_signed_offer_through_an_updater_that_carries_the_key(self):
+        self.cycle(signed=True)
+
+    def cycle(self, signed):
         self.assertEqual(install(INSTALLER, "/S"), 0)
+        if signed:
+            # As a build with VELBOX_UPDATE_PUBKEY set to the test key would install it.
+            shutil.copyfile(publishing.SIGNED_UPDATER, PF / "velUpdate.exe")
         cfg = USER_CFG.format(vel.VERSION).encode()
         (PF / "cfg.xml").write_bytes(cfg)
         vel.hosts_reset()
-        publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1)
+        manifest, _ = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1,
+                                         key=publishing.TEST_KEY if signed else None)
+        self.assertEqual("<signature>" in manifest.read_text(encoding="utf-8"), signed)
         client, log = self.start_standin()
         updater = self.start(PF / "velUpdate.exe")
         asked = lambda: [e for e in vel.hosts_log("update") if e["path"].startswith("/box/update.xml")]

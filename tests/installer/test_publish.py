@@ -1,6 +1,10 @@
 """tools/publish-update.py writes a manifest the updater reads as intended,
-refuses what it would misread, and the stand-in update server serves the
-published manifest and installer."""
+refuses what it would misread, signs offers with a P-256 key through
+openssl, and the stand-in update server serves the published manifest and
+installer. tools/pubkey-header.py turns the public key into what the
+updater carries, and refuses anything else."""
+import base64
+import hashlib
 import importlib.util
 import re
 import shutil
@@ -17,9 +21,25 @@ from pathlib import Path
 from tests.installer import publishing
 from tests.support import vel
 
-_module_info = importlib.util.spec_from_file_location("publish_update", publishing.PUBLISH)
-publish_update = importlib.util.module_from_spec(_module_info)
-_module_info.loader.exec_module(publish_update)
+publish_update = publishing.publish_update
+_module_info = importlib.util.spec_from_file_location("pubkey_header", vel.ROOT / "tools" / "pubkey-header.py")
+pubkey_header = importlib.util.module_from_spec(_module_info)
+_module_info.loader.exec_module(pubkey_header)
+
+
+def openssl(*args, data=None):
+    return subprocess.run(["openssl", *map(str, args)], input=data, capture_output=True, timeout=30)
+
+
+def raw_to_der(raw):
+    """r || s back to the DER form openssl verifies."""
+    def integer(b):
+        b = b.lstrip(b"\0") or b"\0"
+        if b[0] & 0x80:
+            b = b"\0" + b
+        return bytes([2, len(b)]) + b
+    body = integer(raw[:32]) + integer(raw[32:])
+    return bytes([0x30, len(body)]) + body
 
 
 def field(text, tag):
@@ -107,6 +127,122 @@ class ManifestTest(TempFolder, unittest.TestCase):
         self.assertEqual(out.read_bytes(), good)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
                          ["VelmoraSetup-1.2.3.exe", "update.xml"])
+
+
+class SigningTest(TempFolder, unittest.TestCase):
+    def verifies(self, text, raw, public_key):
+        sig = self.dir / "sig.der"
+        sig.write_bytes(raw_to_der(raw))
+        r = openssl("dgst", "-sha256", "-verify", public_key, "-signature", sig, data=text)
+        return r.returncode == 0
+
+    def test_signed_manifest_carries_the_hash_and_a_signature_over_the_offer(self):
+        inst = self.installer(size=5000)
+        text = publish_update.manifest(str(inst), "http://h:1/box/", 3, key=str(publishing.TEST_KEY))
+        sha = field(text, "sha256")
+        self.assertEqual(sha, hashlib.sha256(inst.read_bytes()).hexdigest())
+        raw = base64.b64decode(field(text, "signature"), validate=True)
+        self.assertEqual(len(raw), 64)
+        self.assertNotIn("\n", field(text, "signature"))
+        signed = (f"1.2.3\nhttp://h:1/box/VelmoraSetup-1.2.3.exe\nVelmoraSetup-1.2.3.exe\n5000\n{sha}\n").encode()
+        self.assertEqual(signed, publish_update.signed_text("1.2.3", field(text, "downurl"), field(text, "exename"),
+                                                            field(text, "filesize"), sha))
+        self.assertTrue(self.verifies(signed, raw, publishing.TEST_PUBLIC_KEY))
+        self.assertFalse(self.verifies(signed.replace(b"1.2.3\n", b"1.2.4\n", 1), raw, publishing.TEST_PUBLIC_KEY))
+        other_pub = self.dir / "other.pub.pem"
+        other_pub.write_bytes(openssl("pkey", "-in", publishing.OTHER_KEY, "-pubout").stdout)
+        self.assertFalse(self.verifies(signed, raw, other_pub))
+        # The rest of the manifest is as without a key.
+        plain = publish_update.manifest(str(inst), "http://h:1/box/", 3)
+        for tag in ("version", "downurl", "exename", "filesize", "opendownfile"):
+            self.assertEqual(field(text, tag), field(plain, tag))
+        self.assertIsNone(field(plain, "sha256"))
+        self.assertIsNone(field(plain, "signature"))
+
+    def test_der_signatures_become_32_plus_32_bytes(self):
+        r31, s32 = bytes(range(1, 32)), bytes([0x80]) + bytes(31)
+        der = bytes([0x30, 2 + 31 + 2 + 33, 2, 31]) + r31 + bytes([2, 33, 0]) + s32
+        self.assertEqual(publish_update.der_to_raw(der), bytes(1) + r31 + s32)
+        for bad in (b"", der[:-1], der + b"\0", b"\x31" + der[1:], der.replace(bytes([2, 31]), bytes([4, 31]), 1),
+                    bytes([0x30, 2 + 33 + 2 + 1, 2, 33, 1]) + bytes(32) + bytes([2, 1, 1])):  # r of 2^256 and more
+            with self.subTest(bad=bad.hex()):
+                with self.assertRaises(publish_update.PublishError):
+                    publish_update.der_to_raw(bad)
+
+    def test_refuses_keys_it_cannot_sign_with_and_keeps_the_old_manifest(self):
+        inst = self.installer()
+        p384 = self.dir / "p384.pem"
+        self.assertEqual(openssl("ecparam", "-name", "secp384r1", "-genkey", "-noout", "-out", p384).returncode, 0)
+        out = self.dir / "update.xml"
+        out.write_text("old", encoding="utf-8")
+        run = lambda key: subprocess.run([sys.executable, str(publishing.PUBLISH), str(inst), "--url", "http://h/box/",
+                                          "--delay", "3", "--key", str(key), "-o", str(out)],
+                                         capture_output=True, timeout=60)
+        for key in (p384, self.dir / "missing.pem", publishing.TEST_PUBLIC_KEY, inst):
+            with self.subTest(key=key.name):
+                r = run(key)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertTrue(r.stderr.startswith(b"publish-update: "), r.stderr)
+                self.assertEqual(out.read_text(encoding="utf-8"), "old")
+        r = run(publishing.TEST_KEY)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"(signed)", r.stdout)
+        self.assertIsNotNone(field(out.read_text(encoding="utf-8"), "signature"))
+
+    def test_signed_text_refuses_line_feeds(self):
+        with self.assertRaises(publish_update.PublishError):
+            publish_update.signed_text("1.0.0\nx", "u", "e", 1, "a")
+
+
+class KeyHeaderTest(TempFolder, unittest.TestCase):
+    def header(self, key_bytes):
+        key = self.dir / "key"
+        key.write_bytes(key_bytes)
+        out = self.dir / "key.h"
+        r = subprocess.run([sys.executable, str(vel.ROOT / "tools" / "pubkey-header.py"), str(key), str(out)],
+                           capture_output=True, timeout=30)
+        return r.returncode, (out.read_text() if out.exists() else ""), r.stderr.decode()
+
+    def test_every_form_of_the_public_key_gives_the_same_point(self):
+        pem = publishing.TEST_PUBLIC_KEY.read_bytes()
+        der = openssl("pkey", "-pubin", "-in", publishing.TEST_PUBLIC_KEY, "-outform", "DER").stdout
+        point = der[-64:]
+        forms = {"pem": pem, "der": der, "raw": point, "uncompressed": b"\x04" + point,
+                 "blob": b"ECS1" + (32).to_bytes(4, "little") + point}
+        want = ", ".join(f"0x{b:02x}" for b in point)
+        for name, data in forms.items():
+            with self.subTest(name):
+                rc, text, err = self.header(data)
+                self.assertEqual(rc, 0, err)
+                self.assertEqual(", ".join(re.findall(r"0x[0-9a-f]{2}", text)), want)
+                self.assertIn("std::array<unsigned char, 64> kUpdatePublicKey", text)
+
+    def test_no_key_means_the_unsigned_flow(self):
+        out = self.dir / "none.h"
+        r = subprocess.run([sys.executable, str(vel.ROOT / "tools" / "pubkey-header.py"), "", str(out)],
+                           capture_output=True, timeout=30)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn("std::array<unsigned char, 0> kUpdatePublicKey{}", out.read_text())
+
+    def test_refuses_private_keys_other_curves_and_damaged_points(self):
+        der = openssl("pkey", "-pubin", "-in", publishing.TEST_PUBLIC_KEY, "-outform", "DER").stdout
+        damaged = bytearray(der[-64:])
+        damaged[63] ^= 1
+        p384 = openssl("ecparam", "-name", "secp384r1", "-genkey", "-noout").stdout
+        p384_pub = openssl("pkey", "-pubout", data=p384).stdout
+        cases = {
+            "private key": (publishing.TEST_KEY.read_bytes(), "private key"),
+            "P-384": (p384_pub, "P-256"),
+            "damaged point": (bytes(damaged), "not a point"),
+            "too short": (der[-63:], "unknown key format"),
+            "certificate": (b"-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n", "not a PEM public key"),
+        }
+        for name, (data, message) in cases.items():
+            with self.subTest(name):
+                rc, text, err = self.header(data)
+                self.assertEqual(rc, 1)
+                self.assertIn(message, err)
+                self.assertEqual(text, "")
 
 
 class ServingTest(TempFolder, unittest.TestCase):

@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "client/settings/frmProgramSet.h"
+#include "client/startup/modChkOptState.h"
+#include "client/tray/frmMenu.h"
+#include "client/tray/modTray.h"
 #include "common/product.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
@@ -48,6 +52,12 @@ class FrmMainTest : public ::testing::Test {
  protected:
   void SetUp() override {
     win::Form::SetEndWhenNoneLoaded(false);
+    // The close command ends the client here; the settings dialog it loads
+    // on the way out enforces nothing on the system.
+    ASSERT_TRUE(testsupport::WriteFileBytes(
+        folder / L"cfg.xml",
+        "<config><autorun></autorun><shortlnk></shortlnk><closetotray>0</closetotray><ver>1.0.0</ver></config>"));
+    modChkOptState::bCloseToTray = false;
     f.Show();
     ASSERT_TRUE(f.IsLoaded());
     ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated; }));
@@ -55,13 +65,22 @@ class FrmMainTest : public ::testing::Test {
   }
   void TearDown() override {
     f.Unload();
+    // The main window's load brought the tray form (and its exit path the
+    // dialog) with it.
+    frmMenu::Instance().Unload();
+    frmProgramSet::Instance().Unload();
+    if (modTray::IsTrayIconWanted()) modTray::RemoveTrayIcon();
     win::DoEvents();
     win::Form::SetEndWhenNoneLoaded(true);
+    modChkOptState::bCloseToTray = closeToTrayBefore;
   }
   LRESULT Mouse(UINT msg, int x, int y, WPARAM keys = 0) { return ::SendMessageW(h, msg, keys, MAKELPARAM(x, y)); }
   bool Visible(int id) const { return f.El(id).visible; }
 
   win::OleScope ole;
+  const bool closeToTrayBefore = modChkOptState::bCloseToTray;
+  testsupport::TempDir folder;
+  testsupport::AppFolderScope app{folder.path()};
   frmMain& f = frmMain::Instance();
   HWND h = nullptr;
 };

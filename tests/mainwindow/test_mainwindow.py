@@ -129,7 +129,14 @@ class MainWindowTest(unittest.TestCase):
         Shot("e2e-mainwindow-dragged.png")
         self.assertTrue(moved, "the window did not follow a left drag of its title strip")
 
+    def close_ends_the_client(self):
+        # With close-to-tray on, closing only hides the window.
+        self.app.file("cfg.xml").write_bytes(
+            b"<config><autorun></autorun><shortlnk></shortlnk><closetotray>0</closetotray>"
+            b"<ver>" + vel.VERSION.encode() + b"</ver></config>")
+
     def test_close_button_ends_the_client(self):
+        self.close_ends_the_client()
         p = self.start_shown()
         xdo("mousemove", LEFT + 980, TOP + 12)
         time.sleep(0.3)
@@ -137,6 +144,7 @@ class MainWindowTest(unittest.TestCase):
         p.wait(20)
 
     def test_alt_f4_ends_the_client(self):
+        self.close_ends_the_client()
         p = self.start_shown()
         # The virtual display's keyboard focus follows the pointer.
         xdo("mousemove", LEFT + 500, TOP + 15)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/win/owners.h"
+#include "buildinfo.h"
 #include "common/win/paths.h"
 
 namespace testsupport {
@@ -25,6 +26,8 @@ std::string EnvOr(const char* name, const char* fallback) {
 }
 
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+// Host names are ASCII.
+std::string Narrow(std::u16string_view s) { return std::string(s.begin(), s.end()); }
 
 // Plain HTTP request to the stand-in hosts; returns the body ("" on error).
 std::string Http(const std::string& host, const std::string& verb, const std::string& path,
@@ -112,9 +115,11 @@ void RemoveTree(const std::wstring& path) {
 
 namespace standin {
 
-std::string WebHost() { return EnvOr("VELBOX_WEB_HOST", "127.0.0.1:18081"); }
-std::string MusicHost() { return EnvOr("VELBOX_MUSIC_HOST", "127.0.0.1:18082"); }
-std::string UpdateHost() { return EnvOr("VELBOX_UPDATE_HOST", "127.0.0.1:18083"); }
+// Without the variables, the hosts this build's programs talk to (never
+// another build's stand-ins).
+std::string WebHost() { return EnvOr("VELBOX_WEB_HOST", Narrow(buildinfo::kWebHost).c_str()); }
+std::string MusicHost() { return EnvOr("VELBOX_MUSIC_HOST", Narrow(buildinfo::kMusicHost).c_str()); }
+std::string UpdateHost() { return EnvOr("VELBOX_UPDATE_HOST", Narrow(buildinfo::kUpdateHost).c_str()); }
 
 bool Route(const std::string& json) { return Http(UpdateHost(), "POST", "/_ctl/route", json) == "ok"; }
 bool Reset() { return Http(UpdateHost(), "POST", "/_ctl/reset", "") == "reset"; }

@@ -22,6 +22,9 @@ HOSTS = {
     "update": os.environ.get("VELBOX_UPDATE_HOST", "127.0.0.1:18083"),
 }
 VERSION = os.environ.get("VELBOX_VERSION", "1.0.0")
+# The update signing key built into this build's velUpdate.exe ("": none,
+# it takes unsigned manifests).
+UPDATE_PUBKEY = os.environ.get("VELBOX_UPDATE_PUBKEY", "")
 DRIVE_C = PREFIX / "drive_c"
 
 

@@ -1,6 +1,6 @@
 """velUpdate.exe against a hostile update server: huge, endless and NUL-laden
 manifests, versions of 100 000 parts, installer downloads that never end,
-break off or fall silent. In every case the updater ends by itself in bounded
+break off or fall silent; an installed version held open by another program. In every case the updater ends by itself in bounded
 time, starts nothing, and leaves nothing outside "DownTmp" and nothing
 inside it but a complete installer."""
 import base64
@@ -11,6 +11,8 @@ from tests.support import vel
 from tests.updater.test_updater import INSTALLER, manifest
 
 GIB = 1 << 30
+# The download cases need a velUpdate.exe that takes unsigned offers.
+unsigned_build = unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
 CFG = (b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray>"
        b"<ver>1.2.3</ver></config>")
 
@@ -128,6 +130,7 @@ class HostileServerTest(unittest.TestCase):
                 ready.unlink(missing_ok=True)
             self.assert_nothing_stored_or_started()
 
+    @unsigned_build
     def test_download_that_never_ends_until_the_connection_drops(self):
         self.serve_manifest(manifest("1.2.4", delay="1", size=GIB))
         # About 1.3 MiB/s, announced as 1 GiB, dropped after 6 MiB.
@@ -149,6 +152,7 @@ class HostileServerTest(unittest.TestCase):
         self.assertEqual(len(self.requests("/box/VelmoraSetup.exe")), 1)
         self.assert_nothing_stored_or_started()
 
+    @unsigned_build
     def test_endless_download_without_a_length_stops_past_the_announced_size(self):
         self.serve_manifest(manifest("1.2.4", delay="1", size=1 << 20))
         vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", endless=True, chunks=[65536],
@@ -156,18 +160,19 @@ class HostileServerTest(unittest.TestCase):
         self.assertLess(self.run_updater(60), 30)
         self.assert_nothing_stored_or_started()
 
+    @unsigned_build
     def test_silent_server_ends_the_download(self):
+        # Half the installer, then silence on an open connection (a server
+        # without an answer at all is a unit test's case).
         size = INSTALLER.stat().st_size
         self.serve_manifest(manifest("1.2.4", delay="1", size=size))
-        for name, route in (("stalled body", {"body_file": str(INSTALLER), "stall_after": size // 2, "hold": 120}),
-                            ("no answer", {"never_answer": True, "hold": 120})):
-            with self.subTest(name):
-                vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", **route)
-                took = self.run_updater(75)
-                # Ended by its own limit on silence, long before the server lets go.
-                self.assertGreater(took, 25)
-                self.assertLess(took, 60)
-                self.assert_nothing_stored_or_started()
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(INSTALLER),
+                        stall_after=size // 2, hold=200)
+        took = self.run_updater(120)
+        # Ended by its own limit on silence (60 s), long before the server lets go.
+        self.assertGreater(took, 55)
+        self.assertLess(took, 100)
+        self.assert_nothing_stored_or_started()
 
 
 if __name__ == "__main__":

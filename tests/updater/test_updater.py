@@ -1,10 +1,17 @@
 """velUpdate.exe from start to end in an install folder of its own, against
 the stand-in update server: no update ends at once without a window; a newer
 version is downloaded into DownTmp, started after the delay, and the updater
-ends; hostile manifests fetch, store and start nothing."""
+ends; hostile manifests fetch, store and start nothing. The build with the
+test key (velUpdate_signed.exe) takes only offers signed with it, and
+starts only the installer they name by its hash."""
+import base64
+import shutil
+import tempfile
 import time
 import unittest
+from pathlib import Path
 
+from tests.installer import publishing
 from tests.support import vel
 
 CAPTION_CLIENT = "200x78"
@@ -52,6 +59,11 @@ class Probe:
         self.prog.kill()
 
 
+# The unsigned flow needs a velUpdate.exe without a key.
+unsigned_build = unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
+
+
+@unsigned_build
 class UpdaterFlowTest(unittest.TestCase):
     def setUp(self):
         vel.hosts_reset()
@@ -210,6 +222,139 @@ class UpdaterFlowTest(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in self.app.path.iterdir()),
                          ["DownTmp", "cfg.xml", "probe.log", "velUpdate.exe"])
 
+
+class SignedUpdaterTest(unittest.TestCase):
+    """Offers published by tools/publish-update.py, signed through openssl."""
+
+    def setUp(self):
+        vel.hosts_reset()
+        self.app = vel.InstallDir("signed", programs=())
+        shutil.copy2(publishing.SIGNED_UPDATER, self.app.file("velUpdate.exe"))
+        self.app.file("cfg.xml").write_bytes(b"<config><ver>1.2.3</ver></config>")
+        self.work = Path(tempfile.mkdtemp(prefix="signed-"))
+        self.installer = self.work / "VelmoraSetup.exe"
+        shutil.copy2(INSTALLER, self.installer)
+        self.progs = []
+
+    def tearDown(self):
+        for p in self.progs:
+            p.kill()
+        self.app.remove()
+        shutil.rmtree(self.work, ignore_errors=True)
+        vel.hosts_reset()
+
+    def publish(self, key=publishing.TEST_KEY, version="1.2.4"):
+        manifest, _ = publishing.publish(self.installer, self.work, delay=1, version=version, key=key)
+        return manifest.read_text(encoding="utf-8")
+
+    def serve(self, text, body=None):
+        vel.hosts_route(path="/box/update.xml", host="update", body=text)
+        if body is not None:
+            vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_b64=body)
+
+    def run_updater(self, exe=None, timeout=60):
+        p = vel.Program(exe or self.app.file("velUpdate.exe"))
+        self.progs.append(p)
+        p.wait(timeout)
+
+    def downloads(self):
+        return [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/VelmoraSetup.exe"]
+
+    def marker(self):
+        return self.app.file("DownTmp") / "VelmoraSetup.exe.ran"
+
+    def assertStarted(self):
+        self.assertTrue(vel.wait_until(self.marker().exists, 20), "the installer was not started")
+        self.assertEqual((self.app.file("DownTmp") / "VelmoraSetup.exe").read_bytes(), INSTALLER.read_bytes())
+
+    def assertNothingStarted(self):
+        time.sleep(1.5)  # a launch would have come by now
+        self.assertFalse(self.marker().exists())
+
+    def test_signed_offer_is_downloaded_checked_and_started(self):
+        text = self.publish()
+        self.assertIn("<signature>", text)
+        self.run_updater()
+        self.assertStarted()
+        self.assertEqual(sorted(p.name for p in self.app.file("DownTmp").iterdir()),
+                         ["VelmoraSetup.exe", "VelmoraSetup.exe.ran"])
+        self.assertEqual(len(self.downloads()), 1)
+
+    def test_tampered_or_unsigned_offers_fetch_and_start_nothing(self):
+        good = self.publish()
+        other = self.publish(key=publishing.OTHER_KEY)
+        unsigned = publishing.publish_update.manifest(str(self.installer),
+                                                       f"http://{UPDATE}/box/", 1, version="1.2.4")
+        sig = good.split("<signature>")[1].split("</signature>")[0]
+        cases = {
+            "version raised": good.replace("<version>1.2.4<", "<version>1.2.5<"),
+            "downurl changed": good.replace("/box/VelmoraSetup.exe<", "/box/Other.exe<"),
+            "exename changed": good.replace(">VelmoraSetup.exe<", ">Other.exe<"),
+            "signature removed": good.replace(f"<signature>{sig}</signature>", ""),
+            "signature of another key": other,
+            "unsigned": unsigned,
+        }
+        vel.hosts_route(path="/box/Other.exe", host="update", body_file=str(self.installer))
+        for name, text in cases.items():
+            with self.subTest(name):
+                self.assertNotEqual(text, good)
+                self.serve(text)
+                self.run_updater()
+                self.assertNothingStarted()
+                self.assertFalse(self.app.file("DownTmp").exists())
+        self.assertEqual(self.downloads(), [])
+        self.assertFalse([e for e in vel.hosts_log("update") if e["path"].startswith("/box/Other.exe")])
+        # The installer changed by one byte on the way: fetched, not kept.
+        body = bytearray(INSTALLER.read_bytes())
+        body[len(body) // 2] ^= 0xFF
+        self.serve(good, base64.b64encode(bytes(body)).decode())
+        self.run_updater()
+        self.assertNothingStarted()
+        self.assertEqual(list(self.app.file("DownTmp").iterdir()), [])
+        self.assertEqual(len(self.downloads()), 1)
+
+    @unsigned_build
+    def test_unsigned_manifest_is_taken_without_a_key_and_signed_ones_too(self):
+        unsigned = publishing.publish_update.manifest(str(self.installer),
+                                                       f"http://{UPDATE}/box/", 1, version="1.2.4")
+        self.serve(unsigned)
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(self.installer))
+        self.run_updater()
+        self.assertNothingStarted()
+        # The build without a key: as it always was, and a signed manifest
+        # does not trouble it.
+        shutil.copy2(vel.BUILD / "velUpdate.exe", self.app.file("velUpdate.exe"))
+        self.run_updater()
+        self.assertStarted()
+        shutil.rmtree(self.app.file("DownTmp"))
+        self.publish()
+        self.run_updater()
+        self.assertStarted()
+
+    def test_installer_in_downtmp_with_another_hash_is_not_started(self):
+        self.publish()
+        # Same size, one byte off (in the padding at the end: it still runs).
+        body = bytearray(INSTALLER.read_bytes())
+        body[-1] ^= 0x01
+        self.app.file("DownTmp").mkdir()
+        planted = self.app.file("DownTmp") / "VelmoraSetup.exe"
+        planted.write_bytes(bytes(body))
+        # With the server's copy gone, nothing is started at all.
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", status=404, body="gone")
+        self.run_updater()
+        self.assertNothingStarted()
+        self.assertEqual(planted.read_bytes(), bytes(body))
+        if not vel.UPDATE_PUBKEY:
+            # The build without a key takes it as it is: it would have run.
+            shutil.copy2(vel.BUILD / "velUpdate.exe", self.app.file("plain.exe"))
+            self.run_updater(self.app.file("plain.exe"))
+            self.assertTrue(vel.wait_until(self.marker().exists, 20))
+            self.marker().unlink()
+        # With the server's copy back, the signed installer replaces it.
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(self.installer))
+        self.run_updater()
+        self.assertStarted()
+        self.assertEqual(len(self.downloads()), 2)
 
 if __name__ == "__main__":
     unittest.main()

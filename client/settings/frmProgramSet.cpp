@@ -1,0 +1,370 @@
+#include "client/settings/frmProgramSet.h"
+
+#include <cmath>
+#include <vector>
+
+#include "artwork/resource.h"
+#include "client/startup/modChkOptState.h"
+#include "client/startup/modOpertXml.h"
+#include "common/win/winstr.h"
+
+namespace {
+
+constexpr int kCheckIdBase = 1000;  // clear of IDOK and IDCANCEL
+constexpr COLORREF kBorderColor = RGB(9, 123, 183);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+// Picture stores and the cursor's source lie outside the client area.
+constexpr double kOffArea = -400;
+
+struct BoxSpec {
+  const wchar_t* caption;
+  int x, y, w, h;
+};
+// Check1 by index; there is no box 2.
+constexpr BoxSpec kBoxes[4] = {
+    {L"开机自动运行", 32, 56, 97, 25},
+    {L"关闭时,最小化至托盘", 32, 160, 137, 17},
+    {nullptr, 0, 0, 0, 0},
+    {L"创建桌面快捷方式", 32, 112, 121, 17},
+};
+
+// The dialog's default font: 宋体 9 points.
+win::UniqueFont DialogFont() {
+  LOGFONTW lf{};
+  win::WindowDc screen(nullptr);
+  lf.lfHeight = -static_cast<LONG>(std::lround(9.0 * ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 72.0));
+  lf.lfWeight = FW_NORMAL;
+  lf.lfCharSet = GB2312_CHARSET;
+  wcsncpy_s(lf.lfFaceName, L"宋体", _TRUNCATE);
+  return win::UniqueFont(::CreateFontIndirectW(&lf));
+}
+
+}  // namespace
+
+frmProgramSet& frmProgramSet::Instance() {
+  static frmProgramSet form;
+  return form;
+}
+
+HWND frmProgramSet::Check1(int index) const {
+  if (index < 0 || index >= static_cast<int>(check_.size()) || !IsLoaded()) return nullptr;
+  return check_[static_cast<size_t>(index)];
+}
+
+const std::u16string& frmProgramSet::Tag(int index) const { return tag_.at(static_cast<size_t>(index)); }
+
+int frmProgramSet::CheckState(int index) const {
+  HWND box = Check1(index);
+  return box && ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+// --- building -------------------------------------------------------------------
+
+void frmProgramSet::LoadPictures() {
+  if (top_) return;
+  top_ = skin::Picture::FromBitmapResource(IDB_TOP);
+  titleIcon_ = skin::Picture::FromBitmapResource(IDB_TITLEICON);
+  close_[0] = skin::Picture::FromBitmapResource(IDB_SET_CLOSE_NORMAL);
+  close_[1] = skin::Picture::FromBitmapResource(IDB_SET_CLOSE_HOVER);
+  btnNormal_ = skin::Picture::FromBitmapResource(IDB_BTN_NORMAL);
+  btnHover_ = skin::Picture::FromBitmapResource(IDB_BTN_HOVER);
+  btnActive_ = skin::Picture::FromBitmapResource(IDB_BTN_ACTIVE);
+  hand_ = skin::Picture::FromIconResource(IDI_HANDPOINTER, 32);
+  HINSTANCE inst = ::GetModuleHandleW(nullptr);
+  bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
+  smallIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXSMICON),
+                                                   ::GetSystemMetrics(SM_CYSMICON), 0)));
+  boxFont_ = DialogFont();
+}
+
+void frmProgramSet::DescribeWindow(win::FormWindowSpec& spec) {
+  LoadPictures();
+  DescribeSkinWindow(spec, static_cast<int>(settings::kDialogWidth), static_cast<int>(settings::kDialogHeight),
+                     L"设置中心");
+  RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  spec.left = work.left + (work.right - work.left - spec.width) / 2;
+  spec.top = work.top + (work.bottom - work.top - spec.height) / 2;
+  spec.bigIcon = bigIcon_.get();
+  spec.smallIcon = smallIcon_.get();
+}
+
+void frmProgramSet::Form_CreateControls() {
+  // Everything of the previous load went with its window. The hover flags
+  // go too: the pictures start normal, and a flag left from the last
+  // opening would only keep the next hover picture from appearing.
+  ids_ = Ids{};
+  check_.fill(nullptr);
+  tag_.fill(std::u16string());
+  closeHover_ = skin::HoverSet(1);
+  buttons_.Reset();
+
+  const COLORREF text = ::GetSysColor(COLOR_BTNTEXT);
+  const skin::FontSpec caption{L"宋体", 10.5};
+
+  // Topmost first.
+  const int mousePoint = AddImage(u"imgMousePoint", -1, &hand_);
+  MoveElement(mousePoint, kOffArea, kOffArea);
+  SetElementVisible(mousePoint, false);
+  SetCursorPicture(&hand_, HAND_HOTSPOT_X, HAND_HOTSPOT_Y);
+  for (int i = 0; i < 2; ++i) {
+    // No text: transparent, it only takes the mouse.
+    ids_.respond[static_cast<size_t>(i)] = AddLabel(u"lbl_RespondCmd", i, u"", skin::FontSpec{}, text);
+    SizeElement(ids_.respond[static_cast<size_t>(i)], settings::kRespondWidth, settings::kRespondHeight);
+  }
+  ids_.caption[1] = AddLabel(u"Label2", -1, u"取消", caption, text);
+  ids_.caption[0] = AddLabel(u"Label1", -1, u"确定", caption, text);
+  for (auto [name, picture] : {std::pair{u"imgBtnActive", &btnActive_}, std::pair{u"imgBtnHover", &btnHover_},
+                               std::pair{u"imgBtnNormal", &btnNormal_}}) {
+    const int id = AddImage(name, -1, picture);
+    MoveElement(id, kOffArea, kOffArea);
+    SetElementVisible(id, false);
+  }
+  ids_.lines[1] = AddLine(u"Line2", -1, kBorderColor);
+  ids_.lines[3] = AddLine(u"Line4", -1, kBorderColor);
+  ids_.lines[0] = AddLine(u"Line1", -1, kBorderColor);
+  ids_.lines[2] = AddLine(u"Line3", -1, kBorderColor);
+  ids_.close[0] = AddImage(u"imgClose", 0, &close_[0], false, u"关闭");
+  ids_.close[1] = AddImage(u"imgClose", 1, &close_[1], false, u"关闭");
+  ids_.title = AddLabel(u"lblTitle", -1, u"", skin::FontSpec{L"宋体", 12}, kWhite);
+  ids_.icon = AddImage(u"imgIcon", -1, &titleIcon_);
+  ids_.top = AddImage(u"imgTop", -1, &top_, true);
+  ids_.line5 = AddLine(u"Line5", -1, ::GetSysColor(COLOR_SCROLLBAR));
+  SetLine(ids_.line5, settings::kLine5.x1, settings::kLine5.y1, settings::kLine5.x2, settings::kLine5.y2);
+  ids_.frame[1] = AddImage(u"img_ShowFrame", 1, nullptr);
+  ids_.frame[0] = AddImage(u"img_ShowFrame", 0, nullptr);
+  for (size_t i = 0; i < 2; ++i) {
+    const skin::Box& place = settings::kFramePlaces[i];
+    MoveElement(ids_.frame[i], place.left, place.top);
+    SizeElement(ids_.frame[i], place.width, place.height);
+  }
+
+  CreateCheckBoxes();
+  Layout();
+}
+
+void frmProgramSet::CreateCheckBoxes() {
+  HWND dialog = hWndIfLoaded();
+  // Created in the tab order, which Tab follows.
+  for (int index : settings::kTabOrder) {
+    const BoxSpec& b = kBoxes[index];
+    HWND box = ::CreateWindowExW(0, L"BUTTON", b.caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                                 b.x, b.y, b.w, b.h, dialog, reinterpret_cast<HMENU>(INT_PTR{kCheckIdBase + index}),
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    if (box) ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(boxFont_.get()), FALSE);
+    check_[static_cast<size_t>(index)] = box;
+  }
+  focus_ = check_[0];
+}
+
+void frmProgramSet::Form_Load() {
+  modChkOptState::ApplyOptions();
+  LoadOptState();
+}
+
+void frmProgramSet::LoadOptState() {
+  if (!modOpertXml::ConfigFileExists()) return;
+  for (const settings::OptionBox& b : settings::kOptionBoxes) {
+    const auto loaded = settings::LoadFromText(win::U(modOpertXml::ReadConfigKey(win::W(b.key))));
+    if (!loaded) continue;
+    if (HWND box = Check1(b.index))
+      ::SendMessageW(box, BM_SETCHECK, loaded->state ? BST_CHECKED : BST_UNCHECKED, 0);
+    tag_[static_cast<size_t>(b.index)] = loaded->tag;
+  }
+}
+
+// --- layout -----------------------------------------------------------------------
+
+void frmProgramSet::Form_Resize() {
+  if (WindowState() == kMinimized) return;
+  Layout();
+}
+
+void frmProgramSet::Layout() {
+  HWND h = hWndIfLoaded();
+  if (!h || ids_.top < 0) return;  // a size message before the elements exist
+  RECT rc;
+  ::GetClientRect(h, &rc);
+  SetLabelText(ids_.title, u"设置中心");
+
+  settings::DialogInput in;
+  in.width = rc.right;
+  in.height = rc.bottom;
+  in.iconWidth = El(ids_.icon).box.width;
+  in.titleWidth = El(ids_.title).box.width;
+  in.titleHeight = El(ids_.title).box.height;
+  in.closeWidth = El(ids_.close[0]).box.width;
+  in.normalWidth = btnNormal_.width();
+  in.normalHeight = btnNormal_.height();
+  for (size_t i = 0; i < 2; ++i) {
+    in.captionWidth[i] = El(ids_.caption[i]).box.width;
+    in.captionHeight[i] = El(ids_.caption[i]).box.height;
+  }
+  const settings::DialogLayout d = settings::PlaceDialog(in);
+
+  MoveElement(ids_.top, d.chrome.top.left, d.chrome.top.top);
+  SizeElement(ids_.top, d.chrome.top.width, d.chrome.top.height);
+  MoveElement(ids_.icon, d.chrome.icon.left, d.chrome.icon.top);
+  MoveElement(ids_.title, d.chrome.title.left, d.chrome.title.top);
+  for (int id : ids_.close) MoveElement(id, d.chrome.close.left, d.chrome.close.top);
+  SetElementVisible(ids_.close[0], true);
+  SetElementVisible(ids_.close[1], false);
+  closeHover_.ResetPictures();
+
+  buttons_.ResetPictures();
+  for (size_t i = 0; i < 2; ++i) {
+    ShowFramePicture(static_cast<int>(i));
+    MoveElement(ids_.frame[i], d.frame[i].left, d.frame[i].top);
+    MoveElement(ids_.respond[i], d.respond[i].left, d.respond[i].top);
+    SizeElement(ids_.respond[i], d.respond[i].width, d.respond[i].height);
+    MoveElement(ids_.caption[i], d.caption[i].left, d.caption[i].top);
+  }
+
+  const skin::LineCoords lines[] = {d.chrome.line1, d.chrome.line2, d.chrome.line3, d.chrome.line4};
+  for (size_t i = 0; i < 4; ++i) SetLine(ids_.lines[i], lines[i].x1, lines[i].y1, lines[i].x2, lines[i].y2);
+}
+
+void frmProgramSet::ShowFramePicture(int index) {
+  const skin::Picture* picture = &btnNormal_;
+  switch (buttons_.Picture(index)) {
+    case settings::ButtonPicture::kHover:
+      picture = &btnHover_;
+      break;
+    case settings::ButtonPicture::kPressed:
+      picture = &btnActive_;
+      break;
+    case settings::ButtonPicture::kNormal:
+      break;
+  }
+  SetPicture(ids_.frame[static_cast<size_t>(index)], picture);
+}
+
+// --- mouse --------------------------------------------------------------------------
+
+int frmProgramSet::MemberOf(int target, std::u16string_view name) const {
+  if (target < 0 || target >= scene().size()) return -1;
+  const skin::Element& e = El(target);
+  return e.name == name ? e.index : -1;
+}
+
+void frmProgramSet::Skin_MouseMove(int target, const skin::MouseArgs&) {
+  if (target == skin::kSurface) {
+    Form_MouseMove();
+  } else if (int i = MemberOf(target, u"imgClose"); i >= 0) {
+    imgClose_MouseMove(i);
+  } else if (target == ids_.top) {
+    imgTop_MouseMove();
+  } else if (int b = MemberOf(target, u"lbl_RespondCmd"); b >= 0) {
+    lbl_RespondCmd_MouseMove(b);
+  }
+}
+
+void frmProgramSet::Skin_MouseDown(int target, const skin::MouseArgs& a) {
+  if (target == ids_.top || target == ids_.icon || target == ids_.title) {
+    DragWindow(a.button);
+  } else if (int b = MemberOf(target, u"lbl_RespondCmd"); b >= 0) {
+    lbl_RespondCmd_MouseDown(b, a.button);
+  }
+}
+
+void frmProgramSet::Skin_MouseUp(int target, const skin::MouseArgs& a) {
+  if (int b = MemberOf(target, u"lbl_RespondCmd"); b >= 0) lbl_RespondCmd_MouseUp(b, a.button);
+}
+
+void frmProgramSet::Skin_Click(int target) {
+  if (int i = MemberOf(target, u"imgClose"); i >= 0) imgClose_Click(i);
+}
+
+void frmProgramSet::Form_MouseMove() {
+  if (!buttons_.OnSurfaceMove()) return;
+  SetDefCursor();
+  ShowFramePicture(settings::kOkButton);
+  ShowFramePicture(settings::kCancelButton);
+}
+
+void frmProgramSet::imgClose_Click(int) { Unload(); }
+
+void frmProgramSet::imgClose_MouseMove(int) {
+  if (!closeHover_.OnButtonMove(0)) return;
+  SetElementVisible(ids_.close[0], false);
+  SetElementVisible(ids_.close[1], true);
+  SetHandCursor();
+}
+
+void frmProgramSet::imgTop_MouseMove() {
+  if (!closeHover_.OnStripMove()) return;
+  SetElementVisible(ids_.close[1], false);
+  SetElementVisible(ids_.close[0], true);
+  SetDefCursor();
+}
+
+void frmProgramSet::lbl_RespondCmd_MouseMove(int index) {
+  if (!buttons_.OnButtonMove(index)) return;
+  SetHandCursor();
+  ShowFramePicture(index);
+}
+
+void frmProgramSet::lbl_RespondCmd_MouseDown(int index, int) {
+  buttons_.OnButtonDown(index);
+  ShowFramePicture(index);
+}
+
+void frmProgramSet::lbl_RespondCmd_MouseUp(int index, int) {
+  switch (buttons_.OnButtonUp(index)) {
+    case settings::ButtonAction::kApplyAndClose:
+      Apply();
+      Unload();
+      break;
+    case settings::ButtonAction::kClose:
+      Unload();
+      break;
+    case settings::ButtonAction::kNone:
+      break;
+  }
+}
+
+void frmProgramSet::Apply() {
+  std::vector<settings::BoxValue> boxes;
+  for (const settings::OptionBox& b : settings::kOptionBoxes)
+    boxes.push_back({b.key, tag_[static_cast<size_t>(b.index)], CheckState(b.index)});
+  // Each write saves the file before the next box is looked at; a failed
+  // write leaves the file as it was and the enforcement follows the file.
+  for (const settings::KeyWrite& w : settings::ChangedOptions(boxes))
+    modOpertXml::WriteConfigKey(win::W(w.key), win::W(w.value));
+  modChkOptState::ApplyOptions();
+}
+
+// --- messages -------------------------------------------------------------------------
+
+LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+      // The boxes: system text colour on white.
+      HDC dc = reinterpret_cast<HDC>(wp);
+      ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+      ::SetBkColor(dc, kWhite);
+      return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+    }
+    case WM_ACTIVATE:
+      // Only the boxes take the focus; the one that had it gets it back.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND f = ::GetFocus();
+        for (HWND box : check_)
+          if (box && box == f) focus_ = box;
+      }
+      break;
+    case WM_SETFOCUS:
+      if (focus_ && ::IsWindow(focus_)) ::SetFocus(focus_);
+      return 0;
+    case WM_NCDESTROY:
+      check_.fill(nullptr);
+      focus_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return SkinForm::WndProc(msg, wp, lp);
+}

@@ -1,0 +1,320 @@
+"""velBox.exe under Wine against the stand-in hosts: the first-start notice
+to the statistics page (sent only when the uninstall key is there without
+"FirstStart", the window staying responsive during its wait) and the start
+of the updater by the one-second timer, observed through a stand-in
+velUpdate.exe that records how it was started."""
+import os
+import shutil
+import time
+import unittest
+
+from tests.support import vel
+
+UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Velmora音乐盒"
+STAND_IN = vel.BUILD / "velTestUpdater.exe"
+INSTALLER = vel.BUILD / "velTestInstaller.exe"  # comes with the updater's tests
+UPDATE = vel.HOSTS["update"]
+
+
+def reg(*args):
+    return vel.run_wine("reg", *args, "/reg:32", encoding="gbk")
+
+
+def key_exists():
+    return reg("query", UNINSTALL_KEY)[0] == 0
+
+
+def first_start_value():
+    """The data of "FirstStart" as reg shows it, or None when it is not there."""
+    rc, out = reg("query", UNINSTALL_KEY, "/v", "FirstStart")
+    if rc != 0:
+        return None
+    for line in out.splitlines():
+        parts = line.strip().split(None, 2)
+        if parts and parts[0] == "FirstStart":
+            return parts[2] if len(parts) > 2 else ""
+    return None
+
+
+class UninstallEntry:
+    """Puts the client's uninstall key aside for a test and back afterwards
+    (the prefix's registry is shared by all tests of a build)."""
+
+    def __init__(self):
+        self.existed = key_exists()
+        self.value = first_start_value()
+
+    def make(self, first_start=None):
+        reg("add", UNINSTALL_KEY, "/f")
+        reg("delete", UNINSTALL_KEY, "/v", "FirstStart", "/f")
+        if first_start is not None:
+            reg("add", UNINSTALL_KEY, "/v", "FirstStart", "/t", "REG_SZ", "/d", first_start, "/f")
+
+    def remove(self):
+        reg("delete", UNINSTALL_KEY, "/f")
+
+    def restore(self):
+        if not self.existed:
+            self.remove()
+            return
+        reg("add", UNINSTALL_KEY, "/f")
+        reg("delete", UNINSTALL_KEY, "/v", "FirstStart", "/f")
+        if self.value is not None:
+            reg("add", UNINSTALL_KEY, "/v", "FirstStart", "/t", "REG_SZ", "/d", self.value, "/f")
+
+
+def linux_pid(exe):
+    """The Linux process that runs the Windows program at `exe` (a path in
+    the prefix), or None."""
+    want = str(exe).encode()
+    for d in os.listdir("/proc"):
+        if not d.isdigit():
+            continue
+        try:
+            with open(f"/proc/{d}/cmdline", "rb") as f:
+                argv0 = f.read().split(b"\0", 1)[0]
+        except OSError:
+            continue
+        if argv0 == want:
+            return int(d)
+    return None
+
+
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class FirstStartTest(unittest.TestCase):
+    def setUp(self):
+        vel.hosts_reset()
+        self.entries = vel.SystemEntries()
+        self.uninstall = UninstallEntry()
+        self.app = vel.InstallDir("firststart")
+        self.marker = self.app.file("velUpdate.exe.ran")
+        self.progs = []
+
+    def tearDown(self):
+        for p in self.progs:
+            p.kill()
+        self.uninstall.restore()
+        self.entries.restore()
+        self.app.remove()
+
+    # --- helpers -----------------------------------------------------------
+
+    def start(self, *args):
+        p = vel.Program(self.app.file("velBox.exe"), *args)
+        self.progs.append(p)
+        return p
+
+    def requests(self, role, path=None):
+        return [e for e in vel.hosts_log(role) if e["method"] == "GET" and (path is None or e["path"] == path)]
+
+    def loaded_at(self):
+        """When the main window had loaded: its first activation opens the
+        music site right after the load, so the site's first request
+        marks it."""
+        got = vel.wait_until(lambda: self.requests("music", "/"), 40)
+        self.assertTrue(got, "the main window never opened the site")
+        return got[0]["time"]
+
+    def put_updater(self, name="velUpdate.exe"):
+        """The stand-in, appearing in one step under its name."""
+        tmp = self.app.file(name + ".part")
+        shutil.copy2(STAND_IN, tmp)
+        os.replace(tmp, self.app.file(name))
+        return time.time()
+
+    def launches(self):
+        """(time, uses show flag, show command, command line) per start."""
+        if not self.marker.exists():
+            return []
+        out = []
+        for line in self.marker.read_text(encoding="utf-8").splitlines():
+            t, flag, show, cmd = line.split("\t", 3)
+            out.append((float(t), flag, show, cmd.strip()))
+        return out
+
+    def attrib(self, *flags):
+        rc, out = vel.run_wine("attrib", *flags, self.app.win("velUpdate.exe"))
+        self.assertEqual(rc, 0, out)
+
+    # --- the notice ----------------------------------------------------------
+
+    def test_first_start_sends_the_notice_and_stays_responsive_while_it_waits(self):
+        self.uninstall.make()
+        ping_log = self.app.file("ping.log")
+        self.progs.append(vel.Program(STAND_IN, "ping", "30", self.app.win("ping.log"),
+                                      self.app.win("velBox.exe"), cwd=self.app.path))
+        self.assertTrue(vel.wait_until(ping_log.exists, 30))
+        client = self.start()
+        loaded = self.loaded_at()
+        sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
+        self.assertTrue(sent, vel.hosts_log())
+        self.assertLess(sent[0]["time"] - loaded, 2.0)
+        began = sent[0]["time"]
+        pid = linux_pid(self.app.file("velBox.exe"))
+        self.assertIsNotNone(pid)
+        cpu0 = cpu_seconds(pid)
+        time.sleep(max(0.0, began + 9.0 - time.time()))
+        cpu_during_wait = cpu_seconds(pid) - cpu0
+        # The wait ends after 10 s without an answer the client could read
+        # (Wine's browser completes no document): nothing is written.
+        time.sleep(max(0.0, began + 13.0 - time.time()))
+        self.assertTrue(client.running())
+        self.assertTrue(key_exists())
+        self.assertIsNone(first_start_value())
+        self.assertEqual(len(self.requests("update", "/count/?all")), 1)
+        self.assertEqual([e["path"] for e in vel.hosts_log("update") if e["path"].startswith("/count")],
+                         ["/count/?all"])
+
+        # Every window of the client (the main window and the hidden ones)
+        # answered at once throughout the wait.
+        rounds = []
+        for line in ping_log.read_text().splitlines():
+            parts = line.split("\t")
+            if len(parts) == 3 and began + 0.5 <= float(parts[0]) <= began + 9.5:
+                rounds.append((int(parts[1]), int(parts[2])))
+        self.assertGreater(len(rounds), 20, ping_log.read_text())
+        self.assertTrue(all(n >= 1 for n, _ in rounds), rounds)
+        slowest = max(ms for _, ms in rounds)
+        self.assertTrue(all(ms >= 0 for _, ms in rounds), rounds)
+        self.assertLess(slowest, 500, rounds)
+        # Asleep between messages, not spinning.
+        self.assertLess(cpu_during_wait, 4.0)
+        print(f"\n  notice wait: slowest answer {slowest} ms over {len(rounds)} rounds, "
+              f"{cpu_during_wait:.2f} s CPU in its first 9 s", flush=True)
+
+    def test_closing_during_the_wait_ends_the_client_at_once(self):
+        self.uninstall.make()
+        self.app.file("cfg.xml").write_bytes(
+            b"<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray>"
+            b"<ver>1.0.0</ver></config>")
+        client = self.start()
+        self.loaded_at()
+        sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
+        self.assertTrue(sent, vel.hosts_log())
+        time.sleep(max(0.0, sent[0]["time"] + 2.0 - time.time()))
+        asked = time.time()
+        closer = vel.Program(STAND_IN, "close", self.app.win("velBox.exe"), cwd=self.app.path)
+        self.progs.append(closer)
+        self.assertEqual(closer.wait(30), 0, "no window of the client to close")
+        client.wait(20)
+        ended = time.time() - asked
+        # Not held until the end of the 10 s wait.
+        self.assertLess(ended, 4.0)
+        self.assertIsNone(first_start_value())
+        print(f"\n  closed {ended:.2f} s after the close command, "
+              f"{asked - sent[0]['time']:.1f} s into the wait", flush=True)
+
+    def test_no_notice_with_the_value_in_place_or_without_the_key(self):
+        for case in ("value present", "value empty", "no key"):
+            with self.subTest(case):
+                vel.hosts_reset()
+                if case == "no key":
+                    self.uninstall.remove()
+                else:
+                    self.uninstall.make("1" if case == "value present" else "")
+                client = self.start()
+                self.loaded_at()
+                time.sleep(4)
+                self.assertEqual(self.requests("update"), [])
+                self.assertEqual(key_exists(), case != "no key")
+                if case != "no key":
+                    self.assertEqual(first_start_value(), "1" if case == "value present" else "")
+                self.assertTrue(client.running())
+                client.kill()
+
+    # --- the updater start -----------------------------------------------------
+
+    def test_updater_starts_once_about_15_s_after_the_load_hidden_and_without_arguments(self):
+        # A first start as well: the timer counts through the notice's wait.
+        self.uninstall.make()
+        self.put_updater()
+        client = self.start()
+        loaded = self.loaded_at()
+        self.assertTrue(vel.wait_until(self.launches, 25), "the updater was not started")
+        time.sleep(5)
+        runs = self.launches()
+        self.assertEqual(len(runs), 1, runs)
+        t, flag, show, cmd = runs[0]
+        after = t - loaded
+        self.assertGreater(after, 13.5)
+        self.assertLess(after, 17.0)
+        self.assertEqual((flag, show), ("1", "0"))  # STARTF_USESHOWWINDOW, SW_HIDE
+        self.assertEqual(cmd, '"' + self.app.win("velUpdate.exe") + '"')
+        self.assertTrue(client.running())
+        print(f"\n  updater started {after:.2f} s after the main window loaded", flush=True)
+
+    def test_updater_appearing_later_is_started_as_soon_as_it_is_there(self):
+        client = self.start()
+        loaded = self.loaded_at()
+        time.sleep(max(0.0, loaded + 22 - time.time()))
+        self.assertEqual(self.launches(), [])
+        appeared = self.put_updater()
+        self.assertTrue(vel.wait_until(self.launches, 10), "the updater was not started")
+        time.sleep(3)
+        runs = self.launches()
+        self.assertEqual(len(runs), 1, runs)
+        delay = runs[0][0] - appeared
+        # Within a tick, plus the time Wine takes to bring up a process.
+        self.assertLess(delay, 2.0)
+        self.assertTrue(client.running())
+        print(f"\n  updater started {delay:.2f} s after it appeared", flush=True)
+
+    def test_hidden_or_system_updater_file_does_not_count(self):
+        self.put_updater()
+        self.attrib("+h")
+        client = self.start()
+        loaded = self.loaded_at()
+        time.sleep(max(0.0, loaded + 18 - time.time()))
+        self.assertEqual(self.launches(), [])
+        self.attrib("-h", "+s")
+        time.sleep(3)
+        self.assertEqual(self.launches(), [])
+        self.attrib("-s")
+        cleared = time.time()
+        self.assertTrue(vel.wait_until(self.launches, 10), "the updater was not started")
+        self.assertLess(self.launches()[0][0] - cleared, 2.0)
+        self.assertTrue(client.running())
+
+    # --- with the real updater ---------------------------------------------------
+
+    @unittest.skipUnless(INSTALLER.exists(), "the updater's stand-in installer is not in this build")
+    def test_real_updater_downloads_and_starts_the_installer_while_the_client_runs(self):
+        self.app.file("velUpdate.exe").write_bytes((vel.BUILD / "velUpdate.exe").read_bytes())
+        manifest = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<update>"
+                    "<version>99.0.0</version>"
+                    f"<downurl>http://{UPDATE}/box/VelmoraSetup.exe</downurl>"
+                    "<exename>VelmoraSetup.exe</exename>"
+                    f"<filesize>{INSTALLER.stat().st_size}</filesize>"
+                    "<opendownfile>1</opendownfile></update>")
+        vel.hosts_route(path="/box/update.xml", host="update", body=manifest)
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(INSTALLER))
+        client = self.start()
+        loaded = self.loaded_at()
+        ran = self.app.file("DownTmp") / "VelmoraSetup.exe.ran"
+        self.assertTrue(vel.wait_until(ran.exists, 45), vel.hosts_log("update"))
+        time.sleep(2)
+        # One run of the updater: the manifest for the version, then again
+        # for the download fields, one right after the other.
+        checks = [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/update.xml"]
+        self.assertIn(len(checks), (1, 2), checks)
+        self.assertLess(checks[-1]["time"] - checks[0]["time"], 3.0, checks)
+        self.assertEqual(len(ran.read_text().splitlines()), 1)
+        asked = checks[0]["time"] - loaded
+        self.assertGreater(asked, 13.5)
+        self.assertLess(asked, 18.0)
+        started = float(ran.read_text().split()[0]) - loaded
+        self.assertGreater(started, asked)
+        self.assertLess(started, asked + 10)
+        self.assertEqual((self.app.file("DownTmp") / "VelmoraSetup.exe").read_bytes(), INSTALLER.read_bytes())
+        self.assertTrue(client.running())
+        print(f"\n  manifest asked {asked:.2f} s and installer started {started:.2f} s after the load",
+              flush=True)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,237 @@
+// Drives a running client from outside, as the shell and the installer do,
+// for the end-to-end tests:   traydriver.exe COMMAND [ARGS]
+//   find [ms]                  window of class "velBoxMenu" (waits up to ms)
+//   main MENU                  the client's main window: its other top-level
+//                              form window with a minimise box (the hook's)
+//   shown MENU                 the client's shown top-level windows, one a
+//                              line: "HWND CLASS"
+//   state HWND                 "exists visible iconic zoomed" as 0/1
+//   send HWND MSG WP LP        SendMessageTimeout; prints the result
+//   post HWND MSG WP LP
+//   icon HWND UID              1 when the shell knows the icon (a modify
+//                              that changes nothing), else 0
+//   drop HWND UID              deletes the icon, as a lost taskbar would
+//   menu [ms]                  waits for a shown pop-up menu (Wine does not
+//                              let other processes read its items)
+//   key VK...                  posts key presses to the shown pop-up menu
+//   balloon [ms]               waits for a balloon tip shown by the
+//                              notification area's process
+// MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
+// Found windows are printed as decimal handles. Output is UTF-8; exit code
+// 0 on success, 1 when the thing is not there.
+#include <windows.h>
+#include <shellapi.h>
+#include <commctrl.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+void Out(const std::wstring& text) {
+  std::wstring line = text + L"\n";
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+unsigned long long Number(const wchar_t* s) {
+  if (std::wcscmp(s, L"TaskbarCreated") == 0) return ::RegisterWindowMessageW(L"TaskbarCreated");
+  return std::wcstoull(s, nullptr, 0);
+}
+
+HWND Handle(const wchar_t* s) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(Number(s))); }
+
+std::wstring Decimal(UINT_PTR v) { return std::to_wstring(v); }
+
+HWND WaitFor(DWORD ms, HWND (*find)()) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    if (HWND h = find()) return h;
+    if (::GetTickCount() - start >= ms) return nullptr;
+    ::Sleep(50);
+  }
+}
+
+HWND FindMenuForm() { return ::FindWindowW(L"velBoxMenu", nullptr); }
+
+HWND FindShownPopupMenu() {
+  HWND found = nullptr;
+  ::EnumWindows(
+      [](HWND h, LPARAM out) -> BOOL {
+        wchar_t cls[64] = {};
+        ::GetClassNameW(h, cls, 64);
+        if (std::wcscmp(cls, L"#32768") == 0 && ::IsWindowVisible(h)) {
+          *reinterpret_cast<HWND*>(out) = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// A balloon tip shown by the notification area's process.
+HWND FindShownBalloon() {
+  HWND tray = ::FindWindowW(L"Shell_TrayWnd", nullptr);
+  DWORD shell = 0;
+  if (tray) ::GetWindowThreadProcessId(tray, &shell);
+  if (!shell) return nullptr;
+  struct Search {
+    DWORD shell;
+    HWND found;
+  } s{shell, nullptr};
+  ::EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t cls[64] = {};
+        ::GetClassNameW(h, cls, 64);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(h, &pid);
+        if (pid == s->shell && std::wcscmp(cls, L"tooltips_class32") == 0 && ::IsWindowVisible(h) &&
+            (::GetWindowLongPtrW(h, GWL_STYLE) & TTS_BALLOON)) {
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+struct MainSearch {
+  DWORD pid;
+  HWND menu;
+  HWND found;
+};
+
+HWND FindMain(HWND menu) {
+  MainSearch s{0, menu, nullptr};
+  ::GetWindowThreadProcessId(menu, &s.pid);
+  if (!s.pid) return nullptr;
+  ::EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<MainSearch*>(p);
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(h, &pid);
+        wchar_t cls[64] = {};
+        ::GetClassNameW(h, cls, 64);
+        if (pid == s->pid && h != s->menu && std::wcscmp(cls, L"velForm") == 0 &&
+            (::GetWindowLongPtrW(h, GWL_STYLE) & WS_MINIMIZEBOX)) {
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+NOTIFYICONDATAW IconOf(HWND h, UINT id) {
+  NOTIFYICONDATAW d{};
+  d.cbSize = sizeof d;
+  d.hWnd = h;
+  d.uID = id;
+  d.uFlags = 0;
+  return d;
+}
+
+int Run(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const std::wstring cmd = argv[1];
+  auto arg = [&](int i) -> const wchar_t* { return i < argc ? argv[i] : L"0"; };
+
+  if (cmd == L"find") {
+    HWND h = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindMenuForm);
+    if (!h) return 1;
+    Out(Decimal(reinterpret_cast<UINT_PTR>(h)));
+    return 0;
+  }
+  if (cmd == L"main") {
+    HWND h = FindMain(Handle(arg(2)));
+    if (!h) return 1;
+    Out(Decimal(reinterpret_cast<UINT_PTR>(h)));
+    return 0;
+  }
+  if (cmd == L"shown") {
+    struct Search {
+      DWORD pid;
+      std::vector<HWND> found;
+    } s{0, {}};
+    ::GetWindowThreadProcessId(Handle(arg(2)), &s.pid);
+    if (!s.pid) return 1;
+    ::EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(p);
+          DWORD pid = 0;
+          ::GetWindowThreadProcessId(h, &pid);
+          if (pid == s->pid && ::IsWindowVisible(h)) s->found.push_back(h);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    for (HWND h : s.found) {
+      wchar_t cls[64] = {};
+      ::GetClassNameW(h, cls, 64);
+      Out(Decimal(reinterpret_cast<UINT_PTR>(h)) + L" " + cls);
+    }
+    return 0;
+  }
+  if (cmd == L"state") {
+    HWND h = Handle(arg(2));
+    const bool exists = ::IsWindow(h) != FALSE;
+    Out(std::wstring(exists ? L"1" : L"0") + L" " + (exists && ::IsWindowVisible(h) ? L"1" : L"0") + L" " +
+        (exists && ::IsIconic(h) ? L"1" : L"0") + L" " + (exists && ::IsZoomed(h) ? L"1" : L"0"));
+    return 0;
+  }
+  if (cmd == L"send" || cmd == L"post") {
+    HWND h = Handle(arg(2));
+    const UINT msg = static_cast<UINT>(Number(arg(3)));
+    const WPARAM wp = static_cast<WPARAM>(Number(arg(4)));
+    const LPARAM lp = static_cast<LPARAM>(Number(arg(5)));
+    if (cmd == L"post") return ::PostMessageW(h, msg, wp, lp) ? 0 : 1;
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(h, msg, wp, lp, SMTO_NORMAL, 10000, &result)) {
+      Out(L"timeout");
+      return 1;
+    }
+    Out(Decimal(result));
+    return 0;
+  }
+  if (cmd == L"icon" || cmd == L"drop") {
+    NOTIFYICONDATAW d = IconOf(Handle(arg(2)), static_cast<UINT>(Number(arg(3))));
+    const BOOL ok = ::Shell_NotifyIconW(cmd == L"icon" ? NIM_MODIFY : NIM_DELETE, &d);
+    Out(ok ? L"1" : L"0");
+    return 0;
+  }
+  if (cmd == L"menu") {
+    HWND m = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownPopupMenu);
+    if (!m) return 1;
+    Out(Decimal(reinterpret_cast<UINT_PTR>(m)));
+    return 0;
+  }
+  if (cmd == L"key") {
+    HWND m = FindShownPopupMenu();
+    if (!m) return 1;
+    for (int i = 2; i < argc; ++i) {
+      const WPARAM vk = static_cast<WPARAM>(Number(argv[i]));
+      ::PostMessageW(m, WM_KEYDOWN, vk, 1);
+      ::PostMessageW(m, WM_KEYUP, vk, 0xC0000001);
+      ::Sleep(100);
+    }
+    return 0;
+  }
+  if (cmd == L"balloon") {
+    HWND b = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownBalloon);
+    if (!b) return 1;
+    Out(Decimal(reinterpret_cast<UINT_PTR>(b)));
+    return 0;
+  }
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
