@@ -60,7 +60,7 @@ class MainWindowTest(unittest.TestCase):
 
     def tearDown(self):
         for p in self.progs:
-            p.kill()
+            p.stop()
         self.app.remove()
 
     def start(self, *args):

@@ -59,7 +59,7 @@ class TrayTest(unittest.TestCase):
 
     def tearDown(self):
         if self.prog:
-            self.prog.kill()
+            self.prog.stop()
         self.entries.restore()
         self.app.remove()
 
