@@ -16,6 +16,7 @@
 //   key VK...                  posts key presses to the shown pop-up menu
 //   balloon [ms]               waits for a balloon tip shown by the
 //                              notification area's process
+//   foreground                 the foreground window and its class
 //   end EXE [ms]               asks the client running from EXE (a Windows
 //                              path) to exit as its installer does, and
 //                              waits up to ms for it to end
@@ -257,6 +258,14 @@ int Run(int argc, wchar_t** argv) {
       ::PostMessageW(m, WM_KEYUP, vk, 0xC0000001);
       ::Sleep(100);
     }
+    return 0;
+  }
+  if (cmd == L"foreground") {
+    HWND h = ::GetForegroundWindow();
+    if (!h) return 1;
+    wchar_t cls[64] = {};
+    ::GetClassNameW(h, cls, 64);
+    Out(Decimal(reinterpret_cast<UINT_PTR>(h)) + L" " + cls);
     return 0;
   }
   if (cmd == L"end") {
