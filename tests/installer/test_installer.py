@@ -4,9 +4,13 @@ again or upgrading keeps the user's cfg.xml and "FirstStart"; a running
 client is asked to end before its files are replaced; the uninstaller
 removes everything of the product and nothing else.
 
-Until the client has its tray window, a stand-in window of the same class
-(tray_window_standin.exe, copied over the installed velBox.exe) plays the
-running client."""
+The real client plays the running client; a stand-in window of its tray
+window's class (tray_window_standin.exe, copied over the installed
+velBox.exe) plays one that ignores the request, and one whose exit the
+uninstall test can follow step by step.
+
+The update cycle runs client, updater and the published installer together,
+from a silent install to the uninstall."""
 import os
 import pwd
 import shutil
@@ -189,6 +193,16 @@ class Base(unittest.TestCase):
         self.programs.append(p)
         return p
 
+    def client_window(self):
+        """The running client's tray window, once it is there."""
+        rc, out = vel.run_wine(str(TRAYDRIVER), "find", "60000", timeout=90)
+        self.assertEqual(rc, 0, "no window of class velBoxMenu")
+        return out.split()[0]
+
+    def icon_there(self, window):
+        _, out = vel.run_wine(str(TRAYDRIVER), "icon", window, str(TRAY_ICON_ID))
+        return out.split() == ["1"]
+
     def start_standin(self, *mode):
         """The stand-in client window, running as the installed velBox.exe."""
         shutil.copyfile(STANDIN, PF / "velBox.exe")
@@ -309,13 +323,18 @@ class InteractiveTest(Base):
 class RunningClientTest(Base):
     def test_running_client_is_asked_to_end_before_its_files_are_replaced(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
-        (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
-        prog, log = self.start_standin()
+        cfg = PF / "cfg.xml"
+        cfg.write_bytes(USER_CFG.format(vel.VERSION).encode())
+        # Its files stay in use while it runs: the upgrade succeeds only when
+        # the client has been asked to end and has gone.
+        prog = self.start(PF / "velBox.exe", "/regstart")
+        window = self.client_window()
+        kept = cfg.read_bytes()
         self.assertEqual(install(NEXT_INSTALLER, "/S"), 0)
-        self.assertEqual(log.read_text().split(), ["ready", "asked", "gone"])
-        self.assertEqual(prog.wait(10), 0)
+        self.assertEqual(prog.wait(30), 0)
+        self.assertFalse(self.icon_there(window))
         self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
-        self.assertEqual((PF / "cfg.xml").read_bytes(), USER_CFG.format(vel.VERSION).encode())
+        self.assertEqual(cfg.read_bytes(), kept)
 
     def test_client_that_stays_fails_the_upgrade_and_keeps_the_installation(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
@@ -388,16 +407,6 @@ class UpdateCycleTest(Base):
     def tearDown(self):
         vel.hosts_reset()
         super().tearDown()
-
-    def client_window(self):
-        """The running client's tray window, once it is there."""
-        rc, out = vel.run_wine(str(TRAYDRIVER), "find", "60000", timeout=90)
-        self.assertEqual(rc, 0, "no window of class velBoxMenu")
-        return out.split()[0]
-
-    def icon_there(self, window):
-        _, out = vel.run_wine(str(TRAYDRIVER), "icon", window, str(TRAY_ICON_ID))
-        return out.split() == ["1"]
 
     def update_cycle(self, offered=NEXT_INSTALLER_SILENT, offered_build=NEXT_BUILD,
                      offered_version=NEXT_VERSION, updater=None, publish=publishing.publish,
