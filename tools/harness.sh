@@ -45,6 +45,21 @@ start)
   # Start Wine's services now, with their streams away from CTest: the
   # first Wine program of a prefix spawns them and they stay for the run.
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # Wine ends explorer (desktop, notification area) when its last user is
+  # gone; held for the run, it is there before any client adds its icon and
+  # stays between tests, as the shell does on a real system.
+  keeper="$build/velShellKeeper.exe"
+  if [ -f "$keeper" ]; then
+    rm -f "$h/shell.ready"
+    setsid wine "$keeper" "Z:${h//\//\\}\\shell.ready" </dev/null >"$h/keeper.log" 2>&1 &
+    echo $! >"$h/keeper.pid"
+    for _ in $(seq 1200); do
+      [ -e "$h/shell.ready" ] && break
+      kill -0 "$(cat "$h/keeper.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -e "$h/shell.ready" ] || { echo "Wine's taskbar did not come up" >&2; exit 1; }
+  fi
 
   setsid python3 "$here/standin/hosts.py" --web "$3" --music "$4" --update "$5" \
     --log "$h/requests.jsonl" </dev/null >"$h/hosts.log" 2>&1 &
@@ -58,6 +73,7 @@ start)
   ;;
 stop)
   stop_pid hosts
+  stop_pid keeper
   wineserver -k 2>/dev/null || true
   stop_pid wineserver
   stop_pid xvfb

@@ -4,13 +4,18 @@ again or upgrading keeps the user's cfg.xml and "FirstStart"; a running
 client is asked to end before its files are replaced; the uninstaller
 removes everything of the product and nothing else.
 
-Until the client has its tray window, a stand-in window of the same class
-(tray_window_standin.exe, copied over the installed velBox.exe) plays the
-running client."""
+The real client plays the running client; a stand-in window of its tray
+window's class (tray_window_standin.exe, copied over the installed
+velBox.exe) plays one that ignores the request, and one whose exit the
+uninstall test can follow step by step.
+
+The update cycle runs client, updater and the published installer together,
+from a silent install to the uninstall."""
 import os
 import pwd
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -38,6 +43,8 @@ NEXT_BUILD = Path(os.environ.get("VELBOX_NEXT_BUILD", vel.BUILD / "next-version"
 NEXT_INSTALLER = NEXT_BUILD / f"VelmoraSetup-{NEXT_VERSION}.exe"
 NEXT_INSTALLER_SILENT = NEXT_BUILD / "installer-test" / f"VelmoraSetup-{NEXT_VERSION}.exe"
 STANDIN = vel.BUILD / "tray_window_standin.exe"
+TRAYDRIVER = vel.BUILD / "traydriver.exe"
+TRAY_ICON_ID = 88888
 _ICON = vel.ROOT / "artwork" / "Icon.ico"
 SHIPPED_ICON = _ICON if _ICON.exists() else vel.BUILD / "generated" / "placeholder-Icon.ico"
 
@@ -147,13 +154,25 @@ def core(data):
 
 
 # A user's file: options changed from the defaults, written by an older client.
+# The user's options in the update cycle: log-on start and desktop shortcut
+# on, so the uninstaller has both to remove; closing the window ends the
+# client (not the default).
+CYCLE_OPTIONS = {"autorun": "1", "shortlnk": "1", "closetotray": "0"}
+
 USER_CFG = ("\ufeff<?xml version=\"1.0\"?>\r\n<config><autorun>0</autorun><shortlnk>0</shortlnk>"
             "<closetotray>0</closetotray><ver>{}</ver></config>\r\n")
 
 
+def options_in(cfg):
+    """The three options of a cfg.xml's bytes."""
+    text = cfg.decode("utf-8", "replace")
+    return {k: text.split(f"<{k}>", 1)[-1].split(f"</{k}>", 1)[0] if f"<{k}>" in text else None
+            for k in ("autorun", "shortlnk", "closetotray")}
+
+
 class Base(unittest.TestCase):
     def setUp(self):
-        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, NEXT_INSTALLER_SILENT, STANDIN):
+        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, NEXT_INSTALLER_SILENT, STANDIN, TRAYDRIVER):
             self.assertTrue(f.exists(), f"{f} is not built")
         self.programs = []
         base = vel.DRIVE_C / "velbox-tests"
@@ -173,6 +192,16 @@ class Base(unittest.TestCase):
         p = vel.Program(exe, *args)
         self.programs.append(p)
         return p
+
+    def client_window(self):
+        """The running client's tray window, once it is there."""
+        rc, out = vel.run_wine(str(TRAYDRIVER), "find", "60000", timeout=90)
+        self.assertEqual(rc, 0, "no window of class velBoxMenu")
+        return out.split()[0]
+
+    def icon_there(self, window):
+        _, out = vel.run_wine(str(TRAYDRIVER), "icon", window, str(TRAY_ICON_ID))
+        return out.split() == ["1"]
 
     def start_standin(self, *mode):
         """The stand-in client window, running as the installed velBox.exe."""
@@ -294,13 +323,18 @@ class InteractiveTest(Base):
 class RunningClientTest(Base):
     def test_running_client_is_asked_to_end_before_its_files_are_replaced(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
-        (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
-        prog, log = self.start_standin()
+        cfg = PF / "cfg.xml"
+        cfg.write_bytes(USER_CFG.format(vel.VERSION).encode())
+        # Its files stay in use while it runs: the upgrade succeeds only when
+        # the client has been asked to end and has gone.
+        prog = self.start(PF / "velBox.exe", "/regstart")
+        window = self.client_window()
+        kept = cfg.read_bytes()
         self.assertEqual(install(NEXT_INSTALLER, "/S"), 0)
-        self.assertEqual(log.read_text().split(), ["ready", "asked", "gone"])
-        self.assertEqual(prog.wait(10), 0)
+        self.assertEqual(prog.wait(30), 0)
+        self.assertFalse(self.icon_there(window))
         self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
-        self.assertEqual((PF / "cfg.xml").read_bytes(), USER_CFG.format(vel.VERSION).encode())
+        self.assertEqual(cfg.read_bytes(), kept)
 
     def test_client_that_stays_fails_the_upgrade_and_keeps_the_installation(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
@@ -365,44 +399,120 @@ class UninstallTest(Base):
 
 
 class UpdateCycleTest(Base):
+    """The update cycle with the real programs: the installed client starts
+    its updater, which fetches the published installer and starts it; the
+    installer ends the client and replaces its files; the next client
+    records the new version; the uninstaller leaves nothing."""
+
     def tearDown(self):
         vel.hosts_reset()
         super().tearDown()
 
+    def update_cycle(self, offered=NEXT_INSTALLER_SILENT, offered_build=NEXT_BUILD,
+                     offered_version=NEXT_VERSION, updater=None, publish=publishing.publish,
+                     options=None, **publish_options):
+        """Runs the whole cycle from a silent install of this build to the
+        uninstall, asserting each step. `offered` is the installer the update
+        server offers, built in `offered_build`; `updater` a velUpdate.exe put
+        over the installed one before the client starts; `publish` feeds the
+        update server (publishing.publish's signature) with
+        `publish_options`. Returns the times of the steps, in seconds after
+        the client's start."""
+        options = options or CYCLE_OPTIONS
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        if updater is not None:
+            shutil.copyfile(updater, PF / "velUpdate.exe")
+        cfg = PF / "cfg.xml"
+        users = ("\ufeff<?xml version=\"1.0\"?>\r\n<config>"
+                 + "".join(f"<{k}>{v}</{k}>" for k, v in options.items())
+                 + f"<ver>{vel.VERSION}</ver></config>\r\n").encode()
+        cfg.write_bytes(users)
+        vel.hosts_reset()
+        _, address = publish(offered, self.work, **publish_options)
+        download_path = address.split(vel.HOSTS["update"], 1)[1]
+
+        def first_request(path):
+            hits = [e for e in vel.hosts_log("update") if e["path"].split("?", 1)[0] == path]
+            return hits[0]["time"] - began if hits else None
+
+        # As at log-on: hidden in the tray.
+        began = time.time()
+        client = self.start(PF / "velBox.exe", "/regstart")
+        window = self.client_window()
+        loaded = time.time() - began
+        # The icon is added right after the window is made.
+        self.assertTrue(vel.wait_until(lambda: self.icon_there(window), 10, step=0.5))
+        # The client has recorded its version (in its own way of writing the
+        # file) before its window loaded; the options are the user's.
+        kept = cfg.read_bytes()
+        self.assertEqual(options_in(kept), options)
+        self.assertTrue(vel.wait_until(lambda: self.entries_follow(options), 30), self.entries())
+
+        manifest = vel.wait_until(lambda: first_request("/box/update.xml"), 90, step=0.5)
+        self.assertIsNotNone(manifest, "the updater never asked for the manifest")
+        # Timer1 starts the updater at its 15th tick after the window loaded.
+        self.assertGreaterEqual(manifest, 14.5)
+        self.assertLessEqual(manifest - loaded, 60)
+        download = vel.wait_until(lambda: first_request(download_path), 60, step=0.5)
+        self.assertIsNotNone(download, "the updater did not fetch the offered installer")
+
+        # The installer asks the client to end: it leaves by itself, with its
+        # tray icon, and does not write the user's file on the way out.
+        self.assertTrue(vel.wait_until(lambda: not client.running(), 120, step=0.5),
+                        "the client still runs")
+        ended = time.time() - began
+        self.assertEqual(client.wait(10), 0)
+        self.assertFalse(self.icon_there(window))
+        # The uninstall key is written last: wait for the installer to end.
+        self.assertTrue(vel.wait_until(
+            lambda: (reg_values(UNINST_KEY) or {}).get("DisplayVersion") == offered_version
+            and not programs_in(PF_WIN), 180, step=1),
+            "the offered installer did not upgrade the installation")
+        upgraded = time.time() - began
+        self.assertInstalled(offered_version, offered_build)
+        self.assertEqual(cfg.read_bytes(), kept)
+        self.assertEqual((PF / "DownTmp" / offered.name).read_bytes(), offered.read_bytes())
+
+        # The next start records the new version and keeps the options.
+        client = self.start(PF / "velBox.exe")
+        window = self.client_window()
+        want = core(kept).replace(f"<ver>{vel.VERSION}</ver>".encode(), f"<ver>{offered_version}</ver>".encode())
+        self.assertTrue(vel.wait_until(lambda: core(cfg.read_bytes()) == want, 30), cfg.read_bytes())
+        self.assertTrue(vel.wait_until(lambda: self.entries_follow(options), 30), self.entries())
+        recorded = time.time() - began
+
+        # The uninstaller ends the running client too and leaves nothing.
+        self.assertTrue(uninstall(), "the uninstaller did not finish")
+        self.assertEqual(client.wait(30), 0)
+        self.assertFalse(self.icon_there(window))
+        self.assertIsNone(reg_values(UNINST_KEY, 32))
+        self.assertIsNone(reg_values(UNINST_KEY, 64))
+        self.assertEqual(self.entries(), {"HKLM": False, "HKCU": False, "desktop": False})
+        self.assertFalse(START_MENU_LINK.exists())
+        for folder in ("Program Files", "Program Files (x86)"):
+            left = vel.DRIVE_C / folder
+            self.assertEqual([p.name for p in left.iterdir() if "Velmora" in p.name] if left.is_dir() else [], [])
+        return {"manifest": manifest, "download": download, "client ended": ended,
+                "upgraded": upgraded, "recorded": recorded, "uninstalled": time.time() - began}
+
+    def entries(self):
+        """Which of the client's log-on start values and desktop shortcut exist."""
+        return {"HKLM": SITE in (reg_values(RUN_LM) or {}), "HKCU": SITE in (reg_values(RUN_CU) or {}),
+                "desktop": (DESKTOP / (PRODUCT + ".lnk")).exists()}
+
+    def entries_follow(self, options):
+        e = self.entries()
+        return (e["HKLM"] or e["HKCU"]) == (options["autorun"] == "1") and e["desktop"] == (options["shortlnk"] == "1")
+
     @unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
-    def test_updater_fetches_the_published_installer_which_replaces_the_running_client(self):
-        self.cycle(signed=False)
+    def test_client_updater_and_published_installer_update_the_installation(self):
+        times = self.update_cycle(delay=2)
+        print("update cycle: " + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()), file=sys.stderr)
 
     def test_signed_offer_through_an_updater_that_carries_the_key(self):
-        self.cycle(signed=True)
-
-    def cycle(self, signed):
-        self.assertEqual(install(INSTALLER, "/S"), 0)
-        if signed:
-            # As a build with VELBOX_UPDATE_PUBKEY set to the test key would install it.
-            shutil.copyfile(publishing.SIGNED_UPDATER, PF / "velUpdate.exe")
-        cfg = USER_CFG.format(vel.VERSION).encode()
-        (PF / "cfg.xml").write_bytes(cfg)
-        vel.hosts_reset()
-        manifest, _ = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1,
-                                         key=publishing.TEST_KEY if signed else None)
-        self.assertEqual("<signature>" in manifest.read_text(encoding="utf-8"), signed)
-        client, log = self.start_standin()
-        updater = self.start(PF / "velUpdate.exe")
-        asked = lambda: [e for e in vel.hosts_log("update") if e["path"].startswith("/box/update.xml")]
-        vel.wait_until(lambda: asked() or not updater.running(), 30)
-        if not asked():
-            self.skipTest("velUpdate.exe does not fetch the manifest yet")
-        self.assertTrue(vel.wait_until(
-            lambda: (reg_values(UNINST_KEY) or {}).get("DisplayVersion") == NEXT_VERSION, 120, step=1),
-            "the published installer did not upgrade the installation")
-        # The uninstall key is written last: wait for the installer to end.
-        self.assertTrue(vel.wait_until(lambda: not programs_in(PF_WIN), 30))
-        self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
-        self.assertEqual(log.read_text().split(), ["ready", "asked", "gone"])
-        self.assertEqual((PF / "cfg.xml").read_bytes(), cfg)
-        downloaded = PF / "DownTmp" / NEXT_INSTALLER_SILENT.name
-        self.assertEqual(downloaded.read_bytes(), NEXT_INSTALLER_SILENT.read_bytes())
+        # As a build with VELBOX_UPDATE_PUBKEY set to the test key installs it.
+        times = self.update_cycle(updater=publishing.SIGNED_UPDATER, delay=2, key=publishing.TEST_KEY)
+        print("signed update cycle: " + ", ".join(f"{k} {v:.1f} s" for k, v in times.items()), file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -22,7 +22,7 @@ class EntriesTest(unittest.TestCase):
 
     def tearDown(self):
         if self.prog:
-            self.prog.kill()
+            self.prog.stop()
         self.entries.restore()
         self.app.remove()
 
@@ -51,7 +51,7 @@ class EntriesTest(unittest.TestCase):
 
     def test_options_off_remove_both_at_the_next_start(self):
         self.first_start()
-        self.prog.kill()
+        self.prog.stop()
         copy = vel.desktop() / (vel.APP_TITLE + " - Copy.lnk")
         copy.write_bytes((vel.desktop() / LINK).read_bytes())
         off = ("<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray>"

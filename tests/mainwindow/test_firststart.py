@@ -97,7 +97,7 @@ class FirstStartTest(unittest.TestCase):
 
     def tearDown(self):
         for p in self.progs:
-            p.kill()
+            p.stop()
         self.uninstall.restore()
         self.entries.restore()
         self.app.remove()
@@ -225,7 +225,7 @@ class FirstStartTest(unittest.TestCase):
                 if case != "no key":
                     self.assertEqual(first_start_value(), "1" if case == "value present" else "")
                 self.assertTrue(client.running())
-                client.kill()
+                client.stop()
 
     # --- the updater start -----------------------------------------------------
 

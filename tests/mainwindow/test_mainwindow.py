@@ -46,6 +46,28 @@ def window_at(left, top):
     return s.px(left, top + 400) == BORDER and s.px(left + 500, top + 709) == BORDER
 
 
+DRIVER = vel.BUILD / "traydriver.exe"
+
+
+def driver(*args):
+    rc, out = vel.run_wine(str(DRIVER), *map(str, args))
+    return rc, out.split()
+
+
+def main_window():
+    """The client's main window (through its tray form), or None."""
+    rc, menu = driver("find", 0)
+    if rc != 0 or not menu:
+        return None
+    rc, main = driver("main", menu[0])
+    return main[0] if rc == 0 and main else None
+
+
+def foreground():
+    rc, out = driver("foreground")
+    return out[0] if rc == 0 and out else None
+
+
 def music_gets():
     return [e for e in vel.hosts_log("music") if e["method"] == "GET"]
 
@@ -60,7 +82,7 @@ class MainWindowTest(unittest.TestCase):
 
     def tearDown(self):
         for p in self.progs:
-            p.kill()
+            p.stop()
         self.app.remove()
 
     def start(self, *args):
@@ -71,7 +93,15 @@ class MainWindowTest(unittest.TestCase):
     def start_shown(self):
         p = self.start()
         self.assertTrue(vel.wait_until(lambda: window_at(LEFT, TOP), 40, step=0.5), "no window on the screen")
+        # Mouse and keys act on the window only once it is the active one.
+        self.main = vel.wait_until(main_window, 20, step=0.3)
+        self.assertTrue(self.main, "no main window")
+        self.assert_foreground()
         return p
+
+    def assert_foreground(self):
+        self.assertTrue(vel.wait_until(lambda: foreground() == self.main, 20, step=0.3),
+                        f"the main window is not in the foreground: {foreground()} {self.main}")
 
     def test_normal_start_shows_the_chrome_and_opens_the_home_address(self):
         self.start_shown()
@@ -118,6 +148,7 @@ class MainWindowTest(unittest.TestCase):
         xdo("mouseup", 1)
         time.sleep(0.5)
         self.assertTrue(window_at(LEFT, TOP), "a press on a caption button moved or minimised the window")
+        self.assert_foreground()
         # Left drag on the strip.
         xdo("mousemove", LEFT + 300, TOP + 15)
         xdo("mousedown", 1)
@@ -141,7 +172,7 @@ class MainWindowTest(unittest.TestCase):
         xdo("mousemove", LEFT + 980, TOP + 12)
         time.sleep(0.3)
         xdo("click", 1)
-        p.wait(20)
+        p.wait(30)
 
     def test_alt_f4_ends_the_client(self):
         self.close_ends_the_client()
@@ -150,8 +181,9 @@ class MainWindowTest(unittest.TestCase):
         xdo("mousemove", LEFT + 500, TOP + 15)
         time.sleep(0.3)
         xdo("click", 1)
+        self.assert_foreground()
         xdo("key", "alt+F4")
-        p.wait(20)
+        p.wait(30)
 
     def test_regstart_hides_the_window_and_opens_nothing(self):
         p = self.start("/regstart")

@@ -89,7 +89,7 @@ class SettingsDialogTest(unittest.TestCase):
 
     def tearDown(self):
         if self.client:
-            self.client.kill()
+            self.client.stop()
         self.entries.restore()
         self.app.remove()
 

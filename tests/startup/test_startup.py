@@ -24,7 +24,7 @@ class StartupTest(unittest.TestCase):
 
     def tearDown(self):
         if self.prog:
-            self.prog.kill()
+            self.prog.stop()
         self.entries.restore()
         self.app.remove()
 

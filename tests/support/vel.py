@@ -66,10 +66,14 @@ class InstallDir:
         shutil.rmtree(self.path, ignore_errors=True)
 
 
+TRAY_DRIVER = BUILD / "traydriver.exe"
+
+
 class Program:
-    """A Windows program running under Wine; killed by id when the test ends."""
+    """A Windows program running under Wine; ended by id when the test ends."""
 
     def __init__(self, exe_path, *args, cwd=None):
+        self.exe = Path(exe_path)
         self.proc = subprocess.Popen(
             [str(WINE_RUN), "--build", str(BUILD), str(exe_path), *args],
             cwd=str(cwd or Path(exe_path).parent), env=wine_env(),
@@ -81,6 +85,20 @@ class Program:
 
     def running(self):
         return self.proc.poll() is None
+
+    def stop(self, timeout=20):
+        """Ends the program cleanly where it can be asked to, else kills it.
+        A killed client leaves its icon (and a balloon it was showing) in
+        the notification area, which lives for the whole run: velBox.exe is
+        asked to exit as its installer does."""
+        if self.proc.poll() is None and self.exe.name.lower() == "velbox.exe" and TRAY_DRIVER.exists():
+            try:
+                run_wine(str(TRAY_DRIVER), "end", windows_path(self.exe), str(timeout * 1000),
+                         timeout=timeout + 30)
+                self.proc.wait(timeout=10)
+            except (subprocess.TimeoutExpired, ValueError):
+                pass
+        self.kill()
 
     def kill(self):
         if self.proc.poll() is None:

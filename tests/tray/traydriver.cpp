@@ -16,6 +16,10 @@
 //   key VK...                  posts key presses to the shown pop-up menu
 //   balloon [ms]               waits for a balloon tip shown by the
 //                              notification area's process
+//   foreground                 the foreground window and its class
+//   end EXE [ms]               asks the client running from EXE (a Windows
+//                              path) to exit as its installer does, and
+//                              waits up to ms for it to end
 // MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
 // Found windows are printed as decimal handles. Output is UTF-8; exit code
 // 0 on success, 1 when the thing is not there.
@@ -130,6 +134,39 @@ HWND FindMain(HWND menu) {
   return s.found;
 }
 
+// The tray form of the client whose image is `exe`; its process id in pid.
+HWND FindMenuFormOf(const std::wstring& exe, DWORD& pid) {
+  struct Search {
+    const std::wstring* exe;
+    DWORD pid;
+    HWND found;
+  } s{&exe, 0, nullptr};
+  ::EnumWindows(
+      [](HWND h, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        wchar_t cls[64] = {};
+        ::GetClassNameW(h, cls, 64);
+        if (std::wcscmp(cls, L"velBoxMenu") != 0) return TRUE;
+        DWORD pid = 0;
+        ::GetWindowThreadProcessId(h, &pid);
+        HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+        if (!process) return TRUE;
+        wchar_t image[MAX_PATH * 2] = {};
+        DWORD size = MAX_PATH * 2;
+        const BOOL known = ::QueryFullProcessImageNameW(process, 0, image, &size);
+        ::CloseHandle(process);
+        if (known && ::CompareStringOrdinal(image, -1, s->exe->c_str(), -1, TRUE) == CSTR_EQUAL) {
+          s->pid = pid;
+          s->found = h;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&s));
+  pid = s.pid;
+  return s.found;
+}
+
 NOTIFYICONDATAW IconOf(HWND h, UINT id) {
   NOTIFYICONDATAW d{};
   d.cbSize = sizeof d;
@@ -222,6 +259,26 @@ int Run(int argc, wchar_t** argv) {
       ::Sleep(100);
     }
     return 0;
+  }
+  if (cmd == L"foreground") {
+    HWND h = ::GetForegroundWindow();
+    if (!h) return 1;
+    wchar_t cls[64] = {};
+    ::GetClassNameW(h, cls, 64);
+    Out(Decimal(reinterpret_cast<UINT_PTR>(h)) + L" " + cls);
+    return 0;
+  }
+  if (cmd == L"end") {
+    DWORD pid = 0;
+    HWND menu = FindMenuFormOf(arg(2), pid);
+    if (!menu) return 1;
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, pid);
+    DWORD_PTR result = 0;
+    ::SendMessageTimeoutW(menu, 0x8101, 0, 0, SMTO_NORMAL, 10000, &result);
+    if (!process) return 1;
+    const DWORD waited = ::WaitForSingleObject(process, static_cast<DWORD>(Number(arg(3))));
+    ::CloseHandle(process);
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
   }
   if (cmd == L"balloon") {
     HWND b = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownBalloon);

@@ -193,14 +193,18 @@ FunctionEnd
 Section "Uninstall"
   Call un.EndClient
 
+  ; Its window goes first; on its way out the client applies the options once
+  ; more and may write the log-on start entry again. Its file can be removed
+  ; only once it has ended, so the entry goes after it.
+  !insertmacro VelRemoveFile "$INSTDIR\velBox.exe"
+  !insertmacro VelRemoveFile "$INSTDIR\velUpdate.exe"
+
   ; The log-on start entry: the client writes it under HKLM and falls back to
   ; HKCU when HKLM is not writable.
   SetRegView 32
   DeleteRegValue HKLM "${RUN_KEY}" "${SITE}"
   DeleteRegValue HKCU "${RUN_KEY}" "${SITE}"
 
-  !insertmacro VelRemoveFile "$INSTDIR\velBox.exe"
-  !insertmacro VelRemoveFile "$INSTDIR\velUpdate.exe"
   Delete "$INSTDIR\Icon.ico"
   Delete "$INSTDIR\cfg.xml"
   ; The updater's download folder with the installers it fetched.
