@@ -60,13 +60,13 @@ frmMain& frmMain::Instance() {
 
 frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, 1000) {}
 
-void frmMain::DescribeWindow(win::FormWindowSpec& spec) {
+void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
   // Shown in its laid-out place from the start, so the first activation
   // does not make it jump.
   mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), 0, 0);
-  DescribeSkinWindow(spec, mainwindow::kWidth, mainwindow::kHeight, kTitle);
-  spec.left = l.window.left;
-  spec.top = l.window.top;
+  DescribeSkinWindow(desc, mainwindow::kWidth, mainwindow::kHeight, kTitle);
+  desc.left = l.window.left;
+  desc.top = l.window.top;
   if (!bigIcon_) {
     HINSTANCE inst = ::GetModuleHandleW(nullptr);
     bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
@@ -75,8 +75,8 @@ void frmMain::DescribeWindow(win::FormWindowSpec& spec) {
                                                      ::GetSystemMetrics(SM_CXSMICON),
                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
   }
-  spec.bigIcon = bigIcon_.get();
-  spec.smallIcon = smallIcon_.get();
+  desc.bigIcon = bigIcon_.get();
+  desc.smallIcon = smallIcon_.get();
 }
 
 void frmMain::Form_CreateControls() {

@@ -55,7 +55,7 @@ class frmMain : public skin::SkinForm {
   const Ids& ids() const { return ids_; }
 
  protected:
-  void DescribeWindow(win::FormWindowSpec& spec) override;
+  void DescribeWindow(win::FormWindowSpec& desc) override;
   void Form_CreateControls() override;
   void Form_Load() override;
   void Form_Activate() override;

@@ -57,15 +57,15 @@ int HeldButtons(WPARAM wp) {
 
 }  // namespace
 
-void SkinForm::DescribeSkinWindow(win::FormWindowSpec& spec, int width, int height, const std::wstring& title) {
-  spec.title = title;
+void SkinForm::DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title) {
+  desc.title = title;
   // No caption and no frame: the client area is the whole window. Child
   // windows (browser frame, check boxes) are left out of the painting.
-  spec.style = WS_POPUP | WS_CLIPCHILDREN;
-  spec.exStyle = WS_EX_APPWINDOW;
-  spec.width = width;
-  spec.height = height;
-  spec.background = RGB(255, 255, 255);
+  desc.style = WS_POPUP | WS_CLIPCHILDREN;
+  desc.exStyle = WS_EX_APPWINDOW;
+  desc.width = width;
+  desc.height = height;
+  desc.background = RGB(255, 255, 255);
 }
 
 int SkinForm::AddImage(std::u16string name, int index, const Picture* picture, bool stretch, std::u16string tooltip) {

@@ -57,7 +57,7 @@ class SkinForm : public win::Form {
 
  protected:
   // Window styles of a skinned window; forms adjust the title and place.
-  static void DescribeSkinWindow(win::FormWindowSpec& spec, int width, int height, const std::wstring& title);
+  static void DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title);
 
   // Building the elements, topmost first (from Form_CreateControls).
   int AddImage(std::u16string name, int index, const Picture* picture, bool stretch = false,

@@ -79,16 +79,16 @@ void frmProgramSet::LoadPictures() {
   boxFont_ = DialogFont();
 }
 
-void frmProgramSet::DescribeWindow(win::FormWindowSpec& spec) {
+void frmProgramSet::DescribeWindow(win::FormWindowSpec& desc) {
   LoadPictures();
-  DescribeSkinWindow(spec, static_cast<int>(settings::kDialogWidth), static_cast<int>(settings::kDialogHeight),
+  DescribeSkinWindow(desc, static_cast<int>(settings::kDialogWidth), static_cast<int>(settings::kDialogHeight),
                      L"设置中心");
   RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  spec.left = work.left + (work.right - work.left - spec.width) / 2;
-  spec.top = work.top + (work.bottom - work.top - spec.height) / 2;
-  spec.bigIcon = bigIcon_.get();
-  spec.smallIcon = smallIcon_.get();
+  desc.left = work.left + (work.right - work.left - desc.width) / 2;
+  desc.top = work.top + (work.bottom - work.top - desc.height) / 2;
+  desc.bigIcon = bigIcon_.get();
+  desc.smallIcon = smallIcon_.get();
 }
 
 void frmProgramSet::Form_CreateControls() {

@@ -28,7 +28,7 @@ class frmProgramSet : public skin::SkinForm {
   settings::ButtonPicture FramePicture(int index) const { return buttons_.Picture(index); }
 
  protected:
-  void DescribeWindow(win::FormWindowSpec& spec) override;
+  void DescribeWindow(win::FormWindowSpec& desc) override;
   void Form_CreateControls() override;
   void Form_Load() override;
   void Form_Resize() override;

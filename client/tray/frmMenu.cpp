@@ -20,17 +20,17 @@ frmMenu& frmMenu::Instance() {
   return form;
 }
 
-void frmMenu::DescribeWindow(win::FormWindowSpec& spec) {
-  spec.className = kClassName;
-  spec.title = L"";
+void frmMenu::DescribeWindow(win::FormWindowSpec& desc) {
+  desc.className = kClassName;
+  desc.title = L"";
   // Top-level, so that FindWindow and the shell's broadcasts reach it, but
   // never shown and without a taskbar button.
-  spec.style = WS_POPUP;
-  spec.exStyle = WS_EX_TOOLWINDOW;
-  spec.left = 0;
-  spec.top = 0;
-  spec.width = 0;
-  spec.height = 0;
+  desc.style = WS_POPUP;
+  desc.exStyle = WS_EX_TOOLWINDOW;
+  desc.left = 0;
+  desc.top = 0;
+  desc.width = 0;
+  desc.height = 0;
 }
 
 void frmMenu::Form_CreateControls() {

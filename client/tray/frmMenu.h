@@ -29,7 +29,7 @@ class frmMenu : public win::Form {
   HMENU TrayMenu() const { return mnuTray.get(); }
 
  protected:
-  void DescribeWindow(win::FormWindowSpec& spec) override;
+  void DescribeWindow(win::FormWindowSpec& desc) override;
   void Form_CreateControls() override;
   void Form_Unload() override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;

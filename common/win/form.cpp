@@ -49,17 +49,17 @@ void Form::SetEndWhenNoneLoaded(bool end) { g_endWhenNoneLoaded = end; }
 
 bool Form::Load() {
   if (hwnd_) return true;
-  FormWindowSpec spec;
-  DescribeWindow(spec);
-  const wchar_t* className = spec.className.empty() ? kFormClass : spec.className.c_str();
+  FormWindowSpec desc;
+  DescribeWindow(desc);
+  const wchar_t* className = desc.className.empty() ? kFormClass : desc.className.c_str();
   if (!RegisterFormClass(className, &Form::Trampoline)) return false;
   if (background_) ::DeleteObject(background_);
-  background_ = ::CreateSolidBrush(spec.background);
-  HWND h = ::CreateWindowExW(spec.exStyle, className, spec.title.c_str(), spec.style, spec.left, spec.top,
-                             spec.width, spec.height, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+  background_ = ::CreateSolidBrush(desc.background);
+  HWND h = ::CreateWindowExW(desc.exStyle, className, desc.title.c_str(), desc.style, desc.left, desc.top,
+                             desc.width, desc.height, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
   if (!h || !hwnd_) return false;
-  if (spec.bigIcon) ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(spec.bigIcon));
-  if (spec.smallIcon) ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(spec.smallIcon));
+  if (desc.bigIcon) ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(desc.bigIcon));
+  if (desc.smallIcon) ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(desc.smallIcon));
   ArmTimers();
   Form_CreateControls();
   if (!hwnd_) return false;

@@ -83,7 +83,7 @@ class Form {
   static void SetEndWhenNoneLoaded(bool end);
 
  protected:
-  virtual void DescribeWindow(FormWindowSpec& spec) = 0;
+  virtual void DescribeWindow(FormWindowSpec& desc) = 0;
   // After the window exists and before Form_Load: the form's elements and
   // child windows.
   virtual void Form_CreateControls() {}

@@ -39,10 +39,10 @@ class TestSkin : public skin::SkinForm {
   using SkinForm::SetElementVisible;
 
  protected:
-  void DescribeWindow(win::FormWindowSpec& spec) override {
-    DescribeSkinWindow(spec, 200, 120, L"skin test");
-    spec.left = 30;
-    spec.top = 40;
+  void DescribeWindow(win::FormWindowSpec& desc) override {
+    DescribeSkinWindow(desc, 200, 120, L"skin test");
+    desc.left = 30;
+    desc.top = 40;
   }
   void Form_CreateControls() override {
     line = AddLine(u"Line1", -1, RGB(9, 123, 183));
