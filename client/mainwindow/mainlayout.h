@@ -30,13 +30,7 @@ struct Screen {
   double tppY = 15;
 };
 
-struct PixelRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-  bool operator==(const PixelRect&) const = default;
-};
+using skin::PixelRect;
 
 struct Layout {
   PixelRect window;          // screen pixels
