@@ -172,8 +172,6 @@ int Run(int show) {
       }
     }
   }
-  // A manifest request given up on may still be on its way out.
-  modCheckUpdate::WaitForAbandonedFetches(1000);
   return 0;
 }
 

@@ -2,17 +2,17 @@
 
 #include <shellapi.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "common/product.h"
 #include "common/win/files.h"
 #include "common/win/inet.h"
+#include "common/win/msgloop.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
 #include "updater/modVerify.h"
+#include "updater/transfer.h"
 #include "updater/updatelogic.h"
 
 namespace modCheckUpdate {
@@ -35,34 +35,6 @@ DWORD g_stallLimitMs = 60000;
 constexpr size_t kMaxTextBytes = 16u << 20;
 std::function<void(std::size_t)> g_chunkObserver;
 
-// Handles pending window messages; false once WM_QUIT was seen (it is put
-// back for the message loop).
-bool PumpMessages() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      ::PostQuitMessage(static_cast<int>(msg.wParam));
-      return false;
-    }
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-  return true;
-}
-
-// Waits for the event up to `ms`, handling window messages meanwhile.
-bool WaitPumping(HANDLE event, DWORD ms) {
-  const ULONGLONG deadline = ::GetTickCount64() + ms;
-  for (;;) {
-    const ULONGLONG now = ::GetTickCount64();
-    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-    const DWORD r = ::MsgWaitForMultipleObjects(1, &event, FALSE, left, QS_ALLINPUT);
-    if (r == WAIT_OBJECT_0) return true;
-    if (r != WAIT_OBJECT_0 + 1) return false;  // time is up, or the wait failed
-    if (!PumpMessages()) return false;
-  }
-}
-
 std::wstring DecodeText(const std::string& bytes) {
   if (auto u = updatelogic::DecodeUnicodeText(bytes)) return win::W(*u);
   // Neither UTF-8 nor UTF-16: the system's ANSI code page.
@@ -79,124 +51,35 @@ std::wstring TimeOfDaySuffix() {
   return win::W(updatelogic::TimeSuffix(seconds));
 }
 
-// --- one fetch on a worker thread -------------------------------------------
-// The worker owns its WinINet handles and shares this state with the caller;
-// whichever lets go last frees it, so an abandoned worker never touches
-// freed memory. An abandoned worker stops at its next step, and its own
-// timeouts bound a step that never returns.
-struct Fetch {
-  std::wstring url;
-  DWORD timeoutMs = 0;
-  win::UniqueHandle done{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  std::atomic<bool> abandoned{false};
-  // Written by the worker before it sets `done`.
-  bool ok = false;
-  std::string body;
-};
+// A worker's own timeouts run a little past the owner's limit: the owner
+// decides, and a worker given up on (where closing its request does not
+// end it) ends by itself soon after.
+constexpr DWORD kWorkerGraceMs = 500;
 
-// Opens the request by parts so that its own timeouts apply (a session's
-// receive timeout is not passed on to its requests everywhere).
-win::UniqueInet SendRequest(HINTERNET inet, const std::wstring& address, DWORD timeoutMs,
-                            win::UniqueInet& connection) {
-  URL_COMPONENTSW parts{sizeof parts};
-  wchar_t host[256] = {};
-  wchar_t path[4096] = {};
-  wchar_t extra[4096] = {};
-  parts.lpszHostName = host;
-  parts.dwHostNameLength = ARRAYSIZE(host);
-  parts.lpszUrlPath = path;
-  parts.dwUrlPathLength = ARRAYSIZE(path);
-  parts.lpszExtraInfo = extra;
-  parts.dwExtraInfoLength = ARRAYSIZE(extra);
-  if (!::InternetCrackUrlW(address.c_str(), 0, 0, &parts)) return {};
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return {};
-  connection.reset(
-      ::InternetConnectW(inet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return {};
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
-  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  const std::wstring object = std::wstring(path) + extra;
-  win::UniqueInet request(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr,
-                                             flags, 0));
-  if (!request) return {};
-  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    ::InternetSetOptionW(request.get(), option, &timeoutMs, sizeof timeoutMs);
-  if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return {};
-  return request;
+// One attempt of GetHttpText. The last attempt is only sent: it waits for
+// no answer.
+std::unique_ptr<transfer::Transfer> StartAttempt(const std::wstring& address, bool sendOnly) {
+  transfer::Options o;
+  o.agent = L"velUpdate";
+  o.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
+            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+  o.connectSendMs = g_httpWaitMs + kWorkerGraceMs;
+  o.receiveMs = sendOnly ? 1 : g_httpWaitMs + kWorkerGraceMs;
+  // Fields lie within the first 32767 characters: a body that goes on and
+  // on is no manifest, and must not fill the memory.
+  o.maxBytes = kMaxTextBytes;
+  return transfer::Transfer::Start(address + L"?" + TimeOfDaySuffix(), o);
 }
 
-DWORD WINAPI FetchWorker(void* param) {
-  std::shared_ptr<Fetch> f = std::move(*static_cast<std::shared_ptr<Fetch>*>(param));
-  delete static_cast<std::shared_ptr<Fetch>*>(param);
-  win::UniqueInet inet(::InternetOpenW(L"velUpdate", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (inet) {
-    ::InternetSetOptionW(inet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &f->timeoutMs, sizeof f->timeoutMs);
-    // The request is sent even when abandoned meanwhile, as the request
-    // object did: only what comes back is no longer wanted.
-    win::UniqueInet connection;
-    win::UniqueInet request = SendRequest(inet.get(), f->url, f->timeoutMs, connection);
-    if (request) {
-      char buf[16 * 1024];
-      for (;;) {
-        if (f->abandoned) break;
-        DWORD got = 0;
-        if (!::InternetReadFile(request.get(), buf, sizeof buf, &got)) break;
-        if (got == 0) {
-          f->ok = true;
-          break;
-        }
-        f->body.append(buf, got);
-        // Fields lie within the first 32767 characters: a body that goes on
-        // and on is no manifest, and must not fill the memory.
-        if (f->body.size() > kMaxTextBytes) break;
-      }
-    }
+// Cancels the transfers and waits for their workers, serving messages.
+void EndAll(std::vector<std::unique_ptr<transfer::Transfer>>& transfers, DWORD atMostMs) {
+  for (auto& t : transfers) t->Cancel();
+  const ULONGLONG deadline = ::GetTickCount64() + atMostMs;
+  for (auto& t : transfers) {
+    const ULONGLONG now = ::GetTickCount64();
+    t->Join(now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
   }
-  ::SetEvent(f->done.get());
-  return 0;
-}
-
-// Workers that were abandoned and may still run.
-std::vector<win::UniqueHandle>& Abandoned() {
-  static std::vector<win::UniqueHandle> threads;
-  return threads;
-}
-
-void ForgetFinishedWorkers() {
-  auto& v = Abandoned();
-  for (size_t i = 0; i < v.size();) {
-    if (::WaitForSingleObject(v[i].get(), 0) == WAIT_OBJECT_0)
-      v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
-    else
-      ++i;
-  }
-}
-
-struct Started {
-  std::shared_ptr<Fetch> fetch;
-  win::UniqueHandle thread;
-};
-
-Started StartFetch(const std::wstring& address) {
-  Started s;
-  auto f = std::make_shared<Fetch>();
-  if (!f->done) return s;
-  f->url = address + L"?" + TimeOfDaySuffix();
-  f->timeoutMs = g_httpWaitMs + 1000;
-  auto* param = new std::shared_ptr<Fetch>(f);
-  s.thread.reset(::CreateThread(nullptr, 0, &FetchWorker, param, 0, nullptr));
-  if (!s.thread) {
-    delete param;
-    return s;
-  }
-  s.fetch = std::move(f);
-  return s;
-}
-
-void Abandon(Started& s) {
-  s.fetch->abandoned = true;
-  Abandoned().push_back(std::move(s.thread));
+  transfers.clear();
 }
 
 // --- files ---------------------------------------------------------------
@@ -284,34 +167,40 @@ void CheckSignature(std::u16string_view manifest) {
   InstallerSha256 = offer->sha256;
 }
 
-std::optional<std::uint64_t> ContentLength(HINTERNET request) {
-  wchar_t buf[64];
-  DWORD len = sizeof buf;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, buf, &len, nullptr)) return std::nullopt;
-  return updatelogic::ParseContentLength(win::U(std::wstring_view(buf, len / sizeof(wchar_t))));
-}
 
 }  // namespace
 
 // --- version check ---------------------------------------------------------
 
 std::wstring GetHttpText(const std::wstring& address) {
-  ForgetFinishedWorkers();
-  Started s = StartFetch(address);
-  if (!s.fetch) return L"";
-  for (int attempts = 0;;) {
-    if (WaitPumping(s.fetch->done.get(), g_httpWaitMs)) {
-      // Finished: the worker no longer touches the state.
-      return s.fetch->ok ? DecodeText(s.fetch->body) : L"";
+  std::vector<std::unique_ptr<transfer::Transfer>> attempts;
+  std::unique_ptr<transfer::Transfer> last;
+  std::wstring text;
+  for (int unanswered = 0;;) {
+    auto attempt = StartAttempt(address, false);
+    if (!attempt) break;
+    attempts.push_back(std::move(attempt));
+    transfer::Transfer& t = *attempts.back();
+    const win::Waited w = win::WaitForObjectWithMessages(t.Worker(), g_httpWaitMs);
+    if (w == win::Waited::kQuit) break;  // the program is ending
+    const transfer::Progress p = t.Take();
+    if (w == win::Waited::kSignalled && p.end != transfer::End::kTimedOut) {
+      if (p.end == transfer::End::kAtEnd) text = DecodeText(p.bytes);
+      break;
     }
-    Abandon(s);
-    s = StartFetch(address);
-    if (!s.fetch) return L"";
-    if (++attempts == 3) {
-      Abandon(s);
-      return L"";
+    // Not answered within the wait: sent anew, three times at most; the
+    // last one goes out and is given up on at once.
+    t.Cancel();
+    if (++unanswered == 3) {
+      last = StartAttempt(address, true);
+      break;
     }
   }
+  // The last one is not cancelled: it must still go out, and ends by itself
+  // once it has.
+  if (last) last->Join(g_httpWaitMs + 2000);
+  EndAll(attempts, g_httpWaitMs + 2000);
+  return text;
 }
 
 namespace {
@@ -378,93 +267,19 @@ bool DownFileExists() {
 
 namespace {
 
-// --- the transfer of the installer on a worker thread ---------------------------
-// The worker only reads: it hands each piece to the caller, which writes the
-// file and watches the time. A server that goes quiet blocks the worker and
-// not the updater, whatever the network layer's own timeouts are; the caller
-// gives up on it like on an abandoned fetch, and the worker owns no file.
-constexpr std::size_t kWakeBytes = 256 * 1024;
-
-// Pieces as they were read, one after the other.
-struct Pieces {
-  std::string bytes;
-  std::vector<std::uint32_t> sizes;
-};
+// Looks at the transfer this often for what has come; it wakes the owner
+// by itself only when much has piled up.
 constexpr DWORD kLookEveryMs = 10;
 
-struct Transfer {
-  std::wstring url;
-  win::UniqueHandle wake{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};  // something new
-  std::atomic<bool> abandoned{false};
-  std::mutex lock;  // guards what follows
-  bool opened = false;       // the answer's head has come
-  DWORD status = 0;
-  std::optional<std::uint64_t> contentLength;
-  Pieces pieces;
-  bool finished = false;     // the worker is done with the network
-  bool endedAtEndOfData = false;
-};
-
-void Post(Transfer& t, const std::function<void()>& change) {
-  {
-    std::lock_guard<std::mutex> g(t.lock);
-    change();
-  }
-  ::SetEvent(t.wake.get());
-}
-
-DWORD WINAPI TransferWorker(void* param) {
-  std::shared_ptr<Transfer> t = std::move(*static_cast<std::shared_ptr<Transfer>*>(param));
-  delete static_cast<std::shared_ptr<Transfer>*>(param);
-  bool atEnd = false;
-  win::UniqueInet inet(::InternetOpenW(L"VB OpenUrl", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  win::UniqueInet url;
-  if (inet) url.reset(::InternetOpenUrlW(inet.get(), t->url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD, 0));
-  if (url && !t->abandoned) {
-    DWORD status = 0;
-    DWORD len = sizeof status;
-    if (!::HttpQueryInfoW(url.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr))
-      status = 0;
-    const auto length = ContentLength(url.get());
-    Post(*t, [&] {
-      t->opened = true;
-      t->status = status;
-      t->contentLength = length;
-    });
-    DWORD available = 0;
-    constexpr DWORD kChunk = 1025;
-    char buf[kChunk];
-    // An error page is not read: it is not an installer.
-    while (status == 200 && !t->abandoned) {
-      // Asking what is available lets WinINet fill its own buffer in one
-      // receive, so that the reads of 1025 bytes are served from memory.
-      if (available < kChunk && !::InternetQueryDataAvailable(url.get(), &available, 0, 0)) available = 0;
-      DWORD got = 0;
-      if (!::InternetReadFile(url.get(), buf, kChunk, &got)) break;
-      available = got < available ? available - got : 0;
-      if (got == 0) {
-        atEnd = true;
-        break;
-      }
-      // The caller looks every few milliseconds and is woken only when much
-      // has piled up: a wake per piece would cost more than the piece.
-      bool full = false;
-      {
-        std::lock_guard<std::mutex> g(t->lock);
-        t->pieces.bytes.append(buf, got);
-        t->pieces.sizes.push_back(got);
-        full = t->pieces.bytes.size() >= kWakeBytes && t->pieces.bytes.size() - got < kWakeBytes;
-      }
-      if (full) ::SetEvent(t->wake.get());
-    }
-  }
-  url.reset();
-  inet.reset();
-  Post(*t, [&] {
-    t->finished = true;
-    t->endedAtEndOfData = atEnd;
-  });
-  return 0;
+std::unique_ptr<transfer::Transfer> StartDownload(const std::wstring& address) {
+  transfer::Options o;
+  o.agent = L"VB OpenUrl";
+  o.flags = INTERNET_FLAG_RELOAD;
+  o.connectSendMs = g_stallLimitMs + kWorkerGraceMs;
+  o.receiveMs = g_stallLimitMs + kWorkerGraceMs;
+  o.readSize = 1025;
+  o.readErrorBodies = false;  // an error page is not an installer
+  return transfer::Transfer::Start(address, o);
 }
 
 }  // namespace
@@ -475,15 +290,8 @@ DownloadResult DownloadFile(const std::wstring& address) {
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
   if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
 
-  auto t = std::make_shared<Transfer>();
-  if (!t->wake) return DownloadResult::OpenFailed;
-  t->url = address;
-  auto* param = new std::shared_ptr<Transfer>(t);
-  win::UniqueHandle worker(::CreateThread(nullptr, 0, &TransferWorker, param, 0, nullptr));
-  if (!worker) {
-    delete param;
-    return DownloadResult::OpenFailed;
-  }
+  std::unique_ptr<transfer::Transfer> t = StartDownload(address);
+  if (!t) return DownloadResult::OpenFailed;
 
   const std::wstring target = InstallerPath();
   const std::wstring temp = win::TempPathBeside(target);
@@ -495,37 +303,25 @@ DownloadResult DownloadFile(const std::wstring& address) {
   bool written = true;
   bool stalled = false;
   bool quitting = false;
-  bool finished = false;
+  transfer::End end = transfer::End::kRunning;
   ULONGLONG lastByte = ::GetTickCount64();
-  Pieces pieces;
   // With a key, the bytes are hashed as they are written.
   std::optional<modVerify::Hasher> hasher;
   if (!PublicKey.empty()) hasher.emplace();
   for (;;) {
     const ULONGLONG since = ::GetTickCount64() - lastByte;
     const DWORD left = since >= g_stallLimitMs ? 0 : static_cast<DWORD>(g_stallLimitMs - since);
-    HANDLE wake = t->wake.get();
-    const DWORD r = ::MsgWaitForMultipleObjects(1, &wake, FALSE, left < kLookEveryMs ? left : kLookEveryMs,
-                                                QS_ALLINPUT);
-    if (r == WAIT_OBJECT_0 + 1 && !PumpMessages()) {
+    if (win::WaitForObjectWithMessages(t->Wake(), left < kLookEveryMs ? left : kLookEveryMs) == win::Waited::kQuit) {
       quitting = true;  // the program is ending: the download with it
       break;
     }
-    bool nowOpened = false;
-    {
-      std::lock_guard<std::mutex> g(t->lock);
-      std::swap(pieces, t->pieces);
-      nowOpened = t->opened && !opened;
-      if (nowOpened) {
-        answer = t->status;
-        outcome.contentLength = t->contentLength;
-      }
-      finished = t->finished;
-      outcome.endedAtEndOfData = t->endedAtEndOfData;
-    }
-    if (nowOpened) {
+    transfer::Progress p = t->Take();
+    end = p.end;
+    if (p.headed && !opened) {
       opened = true;
       lastByte = ::GetTickCount64();
+      answer = p.status;
+      outcome.contentLength = p.contentLength;
       if (answer != 200) break;  // an error page is not an installer
       file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (!file) {
@@ -535,14 +331,14 @@ DownloadResult DownloadFile(const std::wstring& address) {
       out.emplace(file.get());
     }
     bool enough = false;
-    if (!pieces.sizes.empty()) lastByte = ::GetTickCount64();
+    if (!p.sizes.empty()) lastByte = ::GetTickCount64();
     std::size_t at = 0;
-    for (const std::uint32_t size : pieces.sizes) {
-      if (!out || !out->Append(pieces.bytes.data() + at, size)) {
+    for (const std::uint32_t size : p.sizes) {
+      if (!out || !out->Append(p.bytes.data() + at, size)) {
         written = false;
         break;
       }
-      if (hasher) hasher->Add(pieces.bytes.data() + at, size);
+      if (hasher) hasher->Add(p.bytes.data() + at, size);
       at += size;
       outcome.bytes += size;
       if (g_chunkObserver) g_chunkObserver(size);
@@ -551,20 +347,17 @@ DownloadResult DownloadFile(const std::wstring& address) {
         break;
       }
     }
-    pieces.bytes.clear();
-    pieces.sizes.clear();
-    if (!written || enough || finished) break;
+    if (!written || enough || end != transfer::End::kRunning) break;
     if (::GetTickCount64() - lastByte >= g_stallLimitMs) {
       stalled = true;
       break;
     }
   }
-  if (finished) {
-    ::WaitForSingleObject(worker.get(), INFINITE);  // it has only its handles left to close
-  } else {
-    t->abandoned = true;
-    Abandoned().push_back(std::move(worker));
-  }
+  if (end == transfer::End::kTimedOut) stalled = true;  // heard nothing for about the limit
+  outcome.endedAtEndOfData = end == transfer::End::kAtEnd;
+  t->Cancel();
+  t->Join(g_stallLimitMs + 5000);
+  t.reset();
   const bool made = static_cast<bool>(file);
   if (out && !out->Flush()) written = false;
   out.reset();
@@ -603,18 +396,6 @@ bool LaunchDownFile(HWND owner) {
   if (!DownFileExists()) return false;  // nothing complete (or not the signed installer) to start
   const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
   return reinterpret_cast<INT_PTR>(r) > 32;
-}
-
-bool WaitForAbandonedFetches(DWORD ms) {
-  auto& v = Abandoned();
-  const ULONGLONG deadline = ::GetTickCount64() + ms;
-  for (auto& t : v) {
-    const ULONGLONG now = ::GetTickCount64();
-    if (now >= deadline) break;
-    ::WaitForSingleObject(t.get(), static_cast<DWORD>(deadline - now));
-  }
-  ForgetFinishedWorkers();
-  return v.empty();
 }
 
 void ResetStateForTesting() {

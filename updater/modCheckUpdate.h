@@ -32,8 +32,9 @@ extern bool bOfferSigned;                     // ReadUpdateInfo found a good sig
 extern signedoffer::Digest InstallerSha256;   // from the signed "<sha256>"
 
 // The text at the address ("" on any failure). Each attempt appends "?" and
-// the time of day; an attempt not answered within the wait is abandoned and
-// sent anew, three times at most. Window messages are handled while waiting.
+// the time of day; an attempt not answered within the wait is given up on
+// and sent anew, three times at most. Window messages are handled while
+// waiting. Every request it started has ended when it returns.
 std::wstring GetHttpText(const std::wstring& address);
 
 bool ReadLocalVersion();   // fills LocalVer from "cfg.xml" beside the updater
@@ -68,17 +69,14 @@ enum class DownloadResult {
 // installer's name only when the download is complete (and, with a key, of
 // the signed hash). A download that receives nothing for the stall limit is
 // given up on; the reading runs on a worker thread so that a server that
-// goes quiet cannot hold the updater.
+// goes quiet cannot hold the updater. The transfer has ended when it
+// returns.
 DownloadResult DownloadFile(const std::wstring& address);
 
 // Starts the installer through the shell when DownFileExists(); true when
 // the shell accepted it. With a key, the file is held against writes from
 // the check of its hash until it has been started.
 bool LaunchDownFile(HWND owner);
-
-// Waits a little for fetches abandoned by GetHttpText to end (their own
-// timeouts end them); true when none is left.
-bool WaitForAbandonedFetches(DWORD ms);
 
 // --- seams for the tests -------------------------------------------------
 void ResetStateForTesting();

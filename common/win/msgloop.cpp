@@ -113,4 +113,16 @@ bool WaitWithMessages(DWORD timeoutMs, const std::function<bool()>& done) {
   }
 }
 
+Waited WaitForObjectWithMessages(HANDLE object, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD r = ::MsgWaitForMultipleObjectsEx(1, &object, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (r == WAIT_OBJECT_0) return Waited::kSignalled;
+    if (r != WAIT_OBJECT_0 + 1) return Waited::kTimedOut;  // time is up, or the wait failed
+    if (!DoEvents()) return Waited::kQuit;
+  }
+}
+
 }  // namespace win

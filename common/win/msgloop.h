@@ -1,4 +1,4 @@
-// The client's message loops. Every loop (the main one, DoEvents, waits and
+// The programs' message loops. Every loop (the main one, DoEvents, waits and
 // modal forms) hands each message to the same steps: the pre-translate
 // filters (the browser's accelerators), dialog navigation for the open
 // modal form, then TranslateMessage and DispatchMessage.
@@ -54,5 +54,9 @@ bool DoEvents();
 // and after each round of messages. Returns the last answer of `done`
 // (false when there is none).
 bool WaitWithMessages(DWORD timeoutMs, const std::function<bool()>& done = nullptr);
+
+// Waits for a kernel object, handling messages meanwhile.
+enum class Waited { kSignalled, kTimedOut, kQuit };
+Waited WaitForObjectWithMessages(HANDLE object, DWORD timeoutMs);
 
 }  // namespace win

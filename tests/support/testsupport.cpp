@@ -122,7 +122,7 @@ std::string MusicHost() { return EnvOr("VELBOX_MUSIC_HOST", Narrow(buildinfo::kM
 std::string UpdateHost() { return EnvOr("VELBOX_UPDATE_HOST", Narrow(buildinfo::kUpdateHost).c_str()); }
 
 bool Route(const std::string& json) { return Http(UpdateHost(), "POST", "/_ctl/route", json) == "ok"; }
-bool Reset() { return Http(UpdateHost(), "POST", "/_ctl/reset", "") == "reset"; }
+bool Reset() { return Http(UpdateHost(), "POST", "/_ctl/reset", "").rfind("{\"ended\":", 0) == 0; }
 std::string Log() { return Http(UpdateHost(), "GET", "/_ctl/log", ""); }
 
 std::vector<std::string> RequestPaths(const std::string& role) {
@@ -144,6 +144,16 @@ std::vector<std::string> RequestPaths(const std::string& role) {
     paths.push_back(line.substr(p + key.size(), q - p - key.size()));
   }
   return paths;
+}
+
+bool WaitForRequests(const std::string& role, const std::function<bool(const std::vector<std::string>&)>& enough,
+                     unsigned ms) {
+  const ULONGLONG deadline = ::GetTickCount64() + ms;
+  for (;;) {
+    if (enough(RequestPaths(role))) return true;
+    if (::GetTickCount64() >= deadline) return false;
+    ::Sleep(50);
+  }
 }
 
 }  // namespace standin

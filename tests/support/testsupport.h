@@ -1,6 +1,7 @@
 // Helpers for the tests that run under Wine.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ std::string Log();
 // Paths (with query) of the logged requests for one role ("web", "music",
 // "update"), in arrival order.
 std::vector<std::string> RequestPaths(const std::string& role);
+// Polls RequestPaths(role) until `enough` says so or `ms` have passed.
+bool WaitForRequests(const std::string& role, const std::function<bool(const std::vector<std::string>&)>& enough,
+                     unsigned ms);
 }  // namespace standin
 
 }  // namespace testsupport

@@ -18,7 +18,10 @@ Tests script it over HTTP on any of its ports:
                       Routes match the path without its query; the most
                       recent route for a path wins. "host" limits a route to
                       one role ("web", "music", "update").
-  POST /_ctl/reset    forget routes and the request log
+  POST /_ctl/reset    forget routes and the request log, and end every
+                      connection the hosts hold (answers held back, bodies
+                      stalled or trickling, idle keep-alive connections), so
+                      that nothing of an earlier test reaches a later one
   GET  /_ctl/log      the requests received so far, as JSON lines
 Every other request is logged (role, method, path with query, headers) and
 answered from the routes, the published files or the built-in pages.
@@ -35,6 +38,7 @@ import argparse
 import base64
 import json
 import os
+import socket
 import socketserver
 import sys
 import threading
@@ -61,6 +65,22 @@ class State:
         self.log = []
         self.log_path = log_path
         self.published = published or {}  # update server path -> file
+        self.generation = 0  # raised by every reset
+        self.connections = set()
+
+    def reset(self, keep):
+        """Forgets routes and log and ends every connection but `keep`."""
+        with self.lock:
+            self.routes.clear()
+            self.log.clear()
+            self.generation += 1
+            others = [c for c in self.connections if c is not keep]
+        for c in others:
+            try:
+                c.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        return len(others)
 
     def record(self, entry):
         with self.lock:
@@ -89,6 +109,26 @@ def make_handler(state, hosts):
         def role(self):
             return self.server.role
 
+        def setup(self):
+            super().setup()
+            with state.lock:
+                state.connections.add(self.connection)
+
+        def finish(self):
+            with state.lock:
+                state.connections.discard(self.connection)
+            try:
+                super().finish()
+            except OSError:
+                pass
+
+        def _hold(self, seconds, generation):
+            """Waits `seconds`, or until a reset ends this test's connections."""
+            deadline = time.time() + seconds
+            while time.time() < deadline and state.generation == generation:
+                time.sleep(min(0.05, max(0.0, deadline - time.time())))
+            return state.generation == generation
+
         def _send(self, status, body, ctype="text/html; charset=utf-8",
                   extra=None, no_length=False):
             self.send_response(status)
@@ -111,10 +151,8 @@ def make_handler(state, hosts):
                     data = "".join(json.dumps(e, ensure_ascii=False) + "\n" for e in state.log)
                 self._send(200, data.encode("utf-8"), "application/json")
             elif path == "/_ctl/reset":
-                with state.lock:
-                    state.routes.clear()
-                    state.log.clear()
-                self._send(200, b"reset", "text/plain")
+                ended = state.reset(self.connection)
+                self._send(200, json.dumps({"ended": ended}).encode(), "application/json")
             elif path == "/_ctl/route":
                 n = int(self.headers.get("Content-Length", "0"))
                 route = json.loads(self.rfile.read(n) or b"{}")
@@ -152,6 +190,7 @@ def make_handler(state, hosts):
             if self.path.startswith("/_ctl/"):
                 return self._control()
             path = self.path.split("?", 1)[0]
+            generation = state.generation
             state.record({"time": time.time(), "role": self.role, "method": self.command,
                           "path": self.path, "headers": dict(self.headers.items())})
             route = state.find(self.role, path)
@@ -162,19 +201,18 @@ def make_handler(state, hosts):
                 return self._send(status, body)
             if route.get("never_answer"):
                 # Hold the connection without a byte until the client gives up.
-                deadline = time.time() + float(route.get("hold", 120))
-                while time.time() < deadline:
-                    time.sleep(0.2)
+                self._hold(float(route.get("hold", 120)), generation)
                 self.close_connection = True
                 return
-            if route.get("delay"):
-                time.sleep(float(route["delay"]))
+            if route.get("delay") and not self._hold(float(route["delay"]), generation):
+                self.close_connection = True
+                return
             body = self._body_of(route)
             status = int(route.get("status", 200))
             ctype = route.get("content_type", "application/octet-stream"
                               if path.endswith(".exe") else "text/html; charset=utf-8")
             if route.get("endless"):
-                return self._endless(route, status, ctype)
+                return self._endless(route, status, ctype, generation)
             chunks = route.get("chunks")
             drop_after = route.get("drop_after")
             stall_after = route.get("stall_after")
@@ -206,15 +244,14 @@ def make_handler(state, hosts):
                     sent += len(piece)
                     i += 1
                     if route.get("chunk_delay") and sent < limit:
-                        time.sleep(float(route["chunk_delay"]))
+                        if not self._hold(float(route["chunk_delay"]), generation):
+                            return
                 if stall_after is not None:
-                    deadline = time.time() + float(route.get("hold", 120))
-                    while time.time() < deadline:
-                        time.sleep(0.2)
-            except (BrokenPipeError, ConnectionResetError):
+                    self._hold(float(route.get("hold", 120)), generation)
+            except OSError:
                 pass
 
-        def _endless(self, route, status, ctype):
+        def _endless(self, route, status, ctype, generation):
             self.send_response(status)
             self.send_header("Content-Type", ctype)
             for k, v in (route.get("headers") or {}).items():
@@ -229,7 +266,8 @@ def make_handler(state, hosts):
             sent = 0
             i = 0
             try:
-                while time.time() < deadline and (limit is None or sent < int(limit)):
+                while (time.time() < deadline and state.generation == generation
+                       and (limit is None or sent < int(limit))):
                     n = sizes[min(i, len(sizes) - 1)]
                     if limit is not None:
                         n = min(n, int(limit) - sent)
@@ -239,8 +277,8 @@ def make_handler(state, hosts):
                     sent += n
                     i += 1
                     if route.get("chunk_delay"):
-                        time.sleep(float(route["chunk_delay"]))
-            except (BrokenPipeError, ConnectionResetError):
+                        self._hold(float(route["chunk_delay"]), generation)
+            except OSError:
                 pass
 
         do_GET = _serve
