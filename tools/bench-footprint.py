@@ -196,7 +196,7 @@ def main():
             p.stop()
 
         # 3. Idle: the bare program shown, then velBox hidden in the tray.
-        server_pid = int((build / "harness" / "wineserver.pid").read_text())
+        server_pid = int((build / "harness" / "lane0" / "wineserver.pid").read_text())
         bare = Running(env, folder, "bare_window.exe")
         wait_shown(env, BARE_TITLE)
         time.sleep(5)

@@ -34,7 +34,7 @@ def env_for(build):
     env = dict(os.environ)
     env.update(WINEPREFIX=str(build / "wineprefix"), WINEDEBUG="-all", LC_ALL="zh_CN.UTF-8")
     env.setdefault("WINEDLLOVERRIDES", "mscoree=")
-    for line in (build / "harness" / "env").read_text().splitlines():
+    for line in (build / "harness" / "lane0.env").read_text().splitlines():
         if line.startswith("export DISPLAY="):
             env["DISPLAY"] = line.split("=", 1)[1]
     return env

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Test harness under Wine: a private prefix in the build tree, one warm
-# wineserver, a virtual display and the stand-in hosts, all started once per
-# test run and ended by process id.
+# Test harness under Wine, started once per test run and ended by process
+# id. It runs one or more lanes side by side; each lane is a world of its
+# own: a private Wine prefix with its own wineserver, a virtual display,
+# the stand-in hosts, and (lanes after the first) a network namespace, so
+# that every lane's hosts listen on the addresses the programs were built
+# for and nothing of one lane reaches another.
 #   harness.sh start BUILD_DIR WEB_HOST MUSIC_HOST UPDATE_HOST
 #   harness.sh stop BUILD_DIR
+# The number of lanes is the build's (harness/lanes, written at configure
+# time); CTest gives each test one lane (tools/lane.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 cmd=${1:?start or stop}
 build=$(cd "${2:?build dir}" && pwd)
 h=$build/harness
 mkdir -p "$h"
-# shellcheck source=tools/wine-env.sh
-source "$here/wine-env.sh" "$build"
+lanes=$(cat "$h/lanes" 2>/dev/null || echo 1)
 
-stop_pid() {  # stop_pid NAME
-  local f="$h/$1.pid"
+stop_pid() {  # stop_pid FILE
+  local f=$1
   [ -f "$f" ] || return 0
   local pid; pid=$(cat "$f")
   if kill -0 "$pid" 2>/dev/null; then
@@ -25,59 +29,135 @@ stop_pid() {  # stop_pid NAME
   rm -f "$f"
 }
 
-case $cmd in
-start)
-  "$0" stop "$build" >/dev/null 2>&1 || true
+# Runs a command in lane $1's network namespace (as it is, without one).
+in_lane() {
+  local ns; ns=$(cat "$h/lane$1.netns" 2>/dev/null || true)
+  shift
+  if [ -n "$ns" ]; then ip netns exec "$ns" "$@"; else "$@"; fi
+}
+
+start_lane() {  # start_lane K WEB MUSIC UPDATE
+  local k=$1 d="$h/lane$1"
+  mkdir -p "$d"
+  export VELBOX_LANE=$k
+  # shellcheck source=tools/wine-env.sh
+  source "$here/wine-env.sh" "$build"
+  rm -f "$h/lane$k.env"
+
+  if [ "$k" -gt 0 ]; then
+    # Lane 0 lives in the machine's own network (the benchmarks and the
+    # main job use it as it is); each further lane has a namespace of its
+    # own, named after the build tree so that other builds' harnesses on the
+    # machine keep theirs.
+    local ns; ns="velbox-$(printf '%s' "$build" | md5sum | cut -c1-8)-$k"
+    ip netns del "$ns" 2>/dev/null || true
+    ip netns add "$ns"
+    ip -n "$ns" link set lo up
+    echo "$ns" >"$h/lane$k.netns"
+  fi
+
   # Virtual display: a private one, so tests never touch the user's screen.
-  n=90
+  local n=90
   while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$h/xvfb.log" 2>&1 &
-  echo $! >"$h/xvfb.pid"
-  echo "export DISPLAY=:$n" >"$h/env"
+  setsid Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$d/xvfb.log" 2>&1 &
+  echo $! >"$d/xvfb.pid"
   export DISPLAY=":$n"
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
-  "$here/wine-prefix.sh" "$build"
+
   # One wineserver for the whole run, detached with its streams away from
-  # CTest (otherwise CTest waits for it forever).
-  setsid wineserver -f -p </dev/null >"$h/wineserver.log" 2>&1 &
-  echo $! >"$h/wineserver.pid"
+  # CTest (otherwise CTest waits for it forever). In the lane's network:
+  # Wine's sockets are made by its server.
+  in_lane "$k" setsid wineserver -f -p </dev/null >"$d/wineserver.log" 2>&1 &
+  echo $! >"$d/wineserver.pid"
   # Start Wine's services now, with their streams away from CTest: the
   # first Wine program of a prefix spawns them and they stay for the run.
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  in_lane "$k" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   # Wine ends explorer (desktop, notification area) when its last user is
   # gone; held for the run, it is there before any client adds its icon and
   # stays between tests, as the shell does on a real system.
-  keeper="$build/velShellKeeper.exe"
+  local keeper="$build/velShellKeeper.exe"
   if [ -f "$keeper" ]; then
-    rm -f "$h/shell.ready"
-    setsid wine "$keeper" "Z:${h//\//\\}\\shell.ready" </dev/null >"$h/keeper.log" 2>&1 &
-    echo $! >"$h/keeper.pid"
-    for _ in $(seq 1200); do
-      [ -e "$h/shell.ready" ] && break
-      kill -0 "$(cat "$h/keeper.pid")" 2>/dev/null || break
-      sleep 0.1
-    done
-    [ -e "$h/shell.ready" ] || { echo "Wine's taskbar did not come up" >&2; exit 1; }
+    rm -f "$d/shell.ready"
+    in_lane "$k" setsid wine "$keeper" "Z:${d//\//\\}\\shell.ready" </dev/null >"$d/keeper.log" 2>&1 &
+    echo $! >"$d/keeper.pid"
   fi
 
-  setsid python3 "$here/standin/hosts.py" --web "$3" --music "$4" --update "$5" \
-    --log "$h/requests.jsonl" </dev/null >"$h/hosts.log" 2>&1 &
-  echo $! >"$h/hosts.pid"
+  in_lane "$k" setsid python3 "$here/standin/hosts.py" --web "$2" --music "$3" --update "$4" \
+    --log "$d/requests.jsonl" </dev/null >"$d/hosts.log" 2>&1 &
+  echo $! >"$d/hosts.pid"
+  echo "export DISPLAY=:$n" >"$h/lane$k.env"
+}
+
+wait_lane() {  # wait_lane K UPDATE_HOST
+  local k=$1 d="$h/lane$1"
+  if [ -f "$d/keeper.pid" ]; then
+    for _ in $(seq 1200); do
+      [ -e "$d/shell.ready" ] && break
+      kill -0 "$(cat "$d/keeper.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+    [ -e "$d/shell.ready" ] || { echo "lane $k: Wine's taskbar did not come up" >&2; return 1; }
+  fi
   for _ in $(seq 100); do
-    curl -s -o /dev/null "http://$5/_ctl/log" && break
+    in_lane "$k" curl -s -o /dev/null "http://$2/_ctl/log" && break
     sleep 0.1
   done
-  curl -sf -o /dev/null "http://$5/_ctl/log" || { echo "stand-in hosts did not start" >&2; cat "$h/hosts.log" >&2; exit 1; }
-  echo "harness up: DISPLAY=:$n WINEPREFIX=$WINEPREFIX"
+  in_lane "$k" curl -sf -o /dev/null "http://$2/_ctl/log" ||
+    { echo "lane $k: stand-in hosts did not start" >&2; cat "$d/hosts.log" >&2; return 1; }
+}
+
+# Every lane's prefix, before any wineserver runs: lane 0's is made by
+# wineboot, the others are copies of it.
+make_prefixes() {
+  (export VELBOX_LANE=0; "$here/wine-prefix.sh" "$build")
+  local k
+  for k in $(seq 1 $((lanes - 1))); do
+    local to; to=$(export VELBOX_LANE=$k; source "$here/wine-env.sh" "$build"; echo "$WINEPREFIX")
+    if [ ! -f "$to/.velbox-ready-2" ]; then
+      rm -rf "$to"
+      mkdir -p "$to/drive_c"
+      # Wine's own files are only ever read: linked rather than copied.
+      (cd "$build/wineprefix" && for f in * .[!.]*; do
+        [ -e "$f" ] && [ "$f" != drive_c ] && cp -a "$f" "$to/"
+      done
+      cd drive_c && for f in *; do
+        case $f in
+          windows) cp -al "$f" "$to/drive_c/" ;;
+          velbox-tests) ;;
+          *) cp -a "$f" "$to/drive_c/" ;;
+        esac
+      done)
+    fi
+    (export VELBOX_LANE=$k; "$here/wine-prefix.sh" "$build")
+  done
+}
+
+case $cmd in
+start)
+  "$0" stop "$build" >/dev/null 2>&1 || true
+  make_prefixes
+  for k in $(seq 0 $((lanes - 1))); do
+    (start_lane "$k" "$3" "$4" "$5")
+  done
+  for k in $(seq 0 $((lanes - 1))); do
+    wait_lane "$k" "$5"
+  done
+  echo "harness up: $lanes lane(s) in $h"
   ;;
 stop)
-  stop_pid hosts
-  stop_pid keeper
-  wineserver -k 2>/dev/null || true
-  stop_pid wineserver
-  stop_pid xvfb
-  rm -f "$h/env"
+  for d in "$h"/lane*/; do
+    [ -d "$d" ] || continue
+    k=${d%/}; k=${k##*/lane}
+    stop_pid "$d/hosts.pid"
+    stop_pid "$d/keeper.pid"
+    (export VELBOX_LANE=$k; source "$here/wine-env.sh" "$build"; wineserver -k 2>/dev/null || true)
+    stop_pid "$d/wineserver.pid"
+    stop_pid "$d/xvfb.pid"
+    ns=$(cat "$h/lane$k.netns" 2>/dev/null || true)
+    [ -n "$ns" ] && ip netns del "$ns" 2>/dev/null || true
+    rm -f "$h/lane$k.env" "$h/lane$k.netns"
+  done
   echo "harness down"
   ;;
 *)

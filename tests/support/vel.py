@@ -14,7 +14,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 BUILD = Path(os.environ.get("VELBOX_BUILD", ROOT / "build" / "windows")).resolve()
-PREFIX = BUILD / "wineprefix"
+# The harness lane this test runs in (tools/lane.sh): its own prefix,
+# display and stand-in hosts.
+LANE = os.environ.get("VELBOX_LANE", "0")
+PREFIX = BUILD / ("wineprefix" if LANE == "0" else f"wineprefix-{LANE}")
 WINE_RUN = ROOT / "tools" / "wine-run.sh"
 HOSTS = {
     "web": os.environ.get("VELBOX_WEB_HOST", "127.0.0.1:18081"),
@@ -30,9 +33,9 @@ DRIVE_C = PREFIX / "drive_c"
 
 def wine_env():
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(PREFIX), WINEDEBUG="-all", LC_ALL="zh_CN.UTF-8")
+    env.update(WINEPREFIX=str(PREFIX), WINEDEBUG="-all", LC_ALL="zh_CN.UTF-8", VELBOX_LANE=LANE)
     env.setdefault("WINEDLLOVERRIDES", "mscoree=")
-    envfile = BUILD / "harness" / "env"
+    envfile = BUILD / "harness" / f"lane{LANE}.env"
     if envfile.exists():
         for line in envfile.read_text().splitlines():
             if line.startswith("export DISPLAY="):

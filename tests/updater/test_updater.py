@@ -172,8 +172,10 @@ class UpdaterFlowTest(unittest.TestCase):
         second = self.start()
         second.wait(30)
         self.assertTrue(first.running())
-        # The first copy asks every 5 s and gives up after three waits.
+        # The first copy asks every 5 s and gives up after three waits; the
+        # last request goes out as it ends (and nothing after it can).
         first.wait(40)
+        vel.wait_until(lambda: len(self.requests("/box/update.xml")) >= 4, 10)
         times = [e["time"] for e in self.requests("/box/update.xml")]
         self.assertEqual(len(times), 4, times)
         for k, t in enumerate(times):
