@@ -17,14 +17,22 @@ h=$build/harness
 mkdir -p "$h"
 lanes=$(cat "$h/lanes" 2>/dev/null || echo 1)
 
+# A process that has ended but was not reaped (its parent is gone and the
+# machine's first process does not reap) counts as gone.
+alive() {
+  local state
+  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
 stop_pid() {  # stop_pid FILE
   local f=$1
   [ -f "$f" ] || return 0
   local pid; pid=$(cat "$f")
-  if kill -0 "$pid" 2>/dev/null; then
+  if alive "$pid"; then
     kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do alive "$pid" || break; sleep 0.1; done
+    alive "$pid" && kill -9 "$pid" 2>/dev/null || true
   fi
   rm -f "$f"
 }
@@ -94,7 +102,7 @@ wait_lane() {  # wait_lane K UPDATE_HOST
   if [ -f "$d/keeper.pid" ]; then
     for _ in $(seq 1200); do
       [ -e "$d/shell.ready" ] && break
-      kill -0 "$(cat "$d/keeper.pid")" 2>/dev/null || break
+      alive "$(cat "$d/keeper.pid")" || break
       sleep 0.1
     done
     [ -e "$d/shell.ready" ] || { echo "lane $k: Wine's taskbar did not come up" >&2; return 1; }

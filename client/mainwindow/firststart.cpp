@@ -2,6 +2,7 @@
 
 #include "client/mainwindow/browserhost.h"
 #include "client/mainwindow/firststartlogic.h"
+#include "client/mainwindow/timings.h"
 #include "common/product.h"
 #include "common/win/files.h"
 #include "common/win/form.h"
@@ -63,7 +64,7 @@ Notice CheckFirstStart(NoticeBrowser& webBrowser2, const bool& bCountOk, WaitClo
   key.reset();
 
   webBrowser2.Navigate(win::W(product::StatisticsAddress()));
-  if (!WaitForConfirmation(bCountOk, clock, kConfirmationWait)) return Notice::kUnconfirmed;
+  if (!WaitForConfirmation(bCountOk, clock, timings::kNoticeWait)) return Notice::kUnconfirmed;
 
   win::UniqueKey writable;
   if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr,

@@ -3,6 +3,7 @@
 #include "artwork/resource.h"
 #include "client/mainwindow/firststart.h"
 #include "client/mainwindow/mainlayout.h"
+#include "client/mainwindow/timings.h"
 #include "client/tray/frmMenu.h"
 #include "client/tray/modSubClass.h"
 #include "client/tray/modTray.h"
@@ -58,7 +59,7 @@ frmMain& frmMain::Instance() {
   return form;
 }
 
-frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, 1000) {}
+frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, timings::kTimer1IntervalMs) {}
 
 void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
   // Shown in its laid-out place from the start, so the first activation

@@ -91,9 +91,16 @@ class FirstStartTest(unittest.TestCase):
         vel.hosts_reset()
         self.entries = vel.SystemEntries()
         self.uninstall = UninstallEntry()
-        self.app = vel.InstallDir("firststart")
-        self.marker = self.app.file("velUpdate.exe.ran")
+        self.use_client(quick=False)
         self.progs = []
+
+    def use_client(self, quick):
+        """The real client, or the quick build (updater due 3 s after the
+        load, notice wait 2 s) where those lengths are not the subject."""
+        if getattr(self, "app", None):
+            self.app.remove()
+        self.app = vel.InstallDir("firststart", quick=quick)
+        self.marker = self.app.file("velUpdate.exe.ran")
 
     def tearDown(self):
         for p in self.progs:
@@ -105,6 +112,7 @@ class FirstStartTest(unittest.TestCase):
     # --- helpers -----------------------------------------------------------
 
     def start(self, *args):
+        self.started = time.time()
         p = vel.Program(self.app.file("velBox.exe"), *args)
         self.progs.append(p)
         return p
@@ -153,7 +161,7 @@ class FirstStartTest(unittest.TestCase):
         loaded = self.loaded_at()
         sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
         self.assertTrue(sent, vel.hosts_log())
-        self.assertLess(sent[0]["time"] - loaded, 2.0)
+        self.assertLess(sent[0]["time"] - loaded, 5.0)
         began = sent[0]["time"]
         pid = linux_pid(self.app.file("velBox.exe"))
         self.assertIsNotNone(pid)
@@ -181,9 +189,12 @@ class FirstStartTest(unittest.TestCase):
         self.assertTrue(all(n >= 1 for n, _ in rounds), rounds)
         slowest = max(ms for _, ms in rounds)
         self.assertTrue(all(ms >= 0 for _, ms in rounds), rounds)
-        self.assertLess(slowest, 500, rounds)
-        # Asleep between messages, not spinning.
-        self.assertLess(cpu_during_wait, 4.0)
+        # A wait that did not serve messages would hold a round for the rest
+        # of its 10 s; what a loaded machine adds stays far below that.
+        self.assertLess(slowest, 2500, rounds)
+        # Asleep between messages, not spinning: a spinning wait takes
+        # seconds of CPU in 9 s even on a loaded machine.
+        self.assertLess(cpu_during_wait, 2.0)
         print(f"\n  notice wait: slowest answer {slowest} ms over {len(rounds)} rounds, "
               f"{cpu_during_wait:.2f} s CPU in its first 9 s", flush=True)
 
@@ -203,8 +214,8 @@ class FirstStartTest(unittest.TestCase):
         self.assertEqual(closer.wait(30), 0, "no window of the client to close")
         client.wait(20)
         ended = time.time() - asked
-        # Not held until the end of the 10 s wait.
-        self.assertLess(ended, 4.0)
+        # Not held until the end of the 10 s wait (8 s more).
+        self.assertLess(ended, 6.0)
         self.assertIsNone(first_start_value())
         print(f"\n  closed {ended:.2f} s after the close command, "
               f"{asked - sent[0]['time']:.1f} s into the wait", flush=True)
@@ -235,55 +246,62 @@ class FirstStartTest(unittest.TestCase):
         self.put_updater()
         client = self.start()
         loaded = self.loaded_at()
-        self.assertTrue(vel.wait_until(self.launches, 25), "the updater was not started")
-        time.sleep(5)
-        runs = self.launches()
-        self.assertEqual(len(runs), 1, runs)
-        t, flag, show, cmd = runs[0]
-        after = t - loaded
-        self.assertGreater(after, 13.5)
-        self.assertLess(after, 17.0)
+        self.assertTrue(vel.wait_until(self.launches, 40), "the updater was not started")
+        t, flag, show, cmd = self.launches()[0]
+        # Counted from before the process started, the 15th tick cannot come
+        # earlier; the upper bound leaves room for a loaded machine's start.
+        after = t - self.started
+        self.assertGreater(after, 14.9)
+        self.assertLess(after, 25.0)
         self.assertEqual((flag, show), ("1", "0"))  # STARTF_USESHOWWINDOW, SW_HIDE
         self.assertEqual(cmd, '"' + self.app.win("velUpdate.exe") + '"')
+        # Once: the timer is off now (five more ticks show it).
+        time.sleep(5)
+        self.assertEqual(len(self.launches()), 1, self.launches())
         self.assertTrue(client.running())
-        print(f"\n  updater started {after:.2f} s after the main window loaded", flush=True)
+        print(f"\n  updater started {t - loaded:.2f} s after the main window loaded "
+              f"({after:.2f} s after the client was started)", flush=True)
 
     def test_updater_appearing_later_is_started_as_soon_as_it_is_there(self):
+        self.use_client(quick=True)
         client = self.start()
         loaded = self.loaded_at()
-        time.sleep(max(0.0, loaded + 22 - time.time()))
+        # Twice the time the updater is due: it was looked for and missed.
+        time.sleep(max(0.0, loaded + 6 - time.time()))
         self.assertEqual(self.launches(), [])
         appeared = self.put_updater()
-        self.assertTrue(vel.wait_until(self.launches, 10), "the updater was not started")
-        time.sleep(3)
-        runs = self.launches()
-        self.assertEqual(len(runs), 1, runs)
-        delay = runs[0][0] - appeared
-        # Within a tick, plus the time Wine takes to bring up a process.
-        self.assertLess(delay, 2.0)
+        self.assertTrue(vel.wait_until(self.launches, 20), "the updater was not started")
+        delay = self.launches()[0][0] - appeared
+        # Within a tick (200 ms here), plus the time Wine takes to bring up a
+        # process on a loaded machine.
+        self.assertLess(delay, 4.0)
+        time.sleep(1)  # five more ticks: no second start
+        self.assertEqual(len(self.launches()), 1, self.launches())
         self.assertTrue(client.running())
         print(f"\n  updater started {delay:.2f} s after it appeared", flush=True)
 
     def test_hidden_or_system_updater_file_does_not_count(self):
+        self.use_client(quick=True)
         self.put_updater()
         self.attrib("+h")
         client = self.start()
         loaded = self.loaded_at()
-        time.sleep(max(0.0, loaded + 18 - time.time()))
+        time.sleep(max(0.0, loaded + 6 - time.time()))
         self.assertEqual(self.launches(), [])
         self.attrib("-h", "+s")
-        time.sleep(3)
+        time.sleep(1.5)  # seven ticks
         self.assertEqual(self.launches(), [])
         self.attrib("-s")
         cleared = time.time()
-        self.assertTrue(vel.wait_until(self.launches, 10), "the updater was not started")
-        self.assertLess(self.launches()[0][0] - cleared, 2.0)
+        self.assertTrue(vel.wait_until(self.launches, 20), "the updater was not started")
+        self.assertLess(self.launches()[0][0] - cleared, 4.0)
         self.assertTrue(client.running())
 
     # --- with the real updater ---------------------------------------------------
 
     @unittest.skipUnless(INSTALLER.exists(), "the updater's stand-in installer is not in this build")
     def test_real_updater_downloads_and_starts_the_installer_while_the_client_runs(self):
+        self.use_client(quick=True)
         self.app.file("velUpdate.exe").write_bytes((vel.BUILD / "velUpdate.exe").read_bytes())
         manifest = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<update>"
                     "<version>99.0.0</version>"
@@ -297,23 +315,20 @@ class FirstStartTest(unittest.TestCase):
         loaded = self.loaded_at()
         ran = self.app.file("DownTmp") / "VelmoraSetup.exe.ran"
         self.assertTrue(vel.wait_until(ran.exists, 45), vel.hosts_log("update"))
-        time.sleep(2)
         # One run of the updater: the manifest for the version, then again
         # for the download fields, one right after the other.
         checks = [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/update.xml"]
         self.assertIn(len(checks), (1, 2), checks)
-        self.assertLess(checks[-1]["time"] - checks[0]["time"], 3.0, checks)
+        self.assertLess(checks[-1]["time"] - checks[0]["time"], 5.0, checks)
         self.assertEqual(len(ran.read_text().splitlines()), 1)
         asked = checks[0]["time"] - loaded
-        self.assertGreater(asked, 13.5)
-        self.assertLess(asked, 18.0)
         started = float(ran.read_text().split()[0]) - loaded
         self.assertGreater(started, asked)
-        self.assertLess(started, asked + 10)
+        self.assertLess(started, asked + 15)
         self.assertEqual((self.app.file("DownTmp") / "VelmoraSetup.exe").read_bytes(), INSTALLER.read_bytes())
         self.assertTrue(client.running())
-        print(f"\n  manifest asked {asked:.2f} s and installer started {started:.2f} s after the load",
-              flush=True)
+        print(f"\n  manifest asked {asked:.2f} s and installer started {started:.2f} s after the load "
+              "(quick client)", flush=True)
 
 
 if __name__ == "__main__":

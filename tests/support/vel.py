@@ -49,15 +49,23 @@ def windows_path(p):
     return "C:\\" + str(rel).replace("/", "\\")
 
 
-class InstallDir:
-    """A folder on the prefix's drive C holding copies of the programs."""
+# The client of the quick build: the same program with short waits (the
+# updater starts at its 15th tick of 200 ms, the first-start notice waits
+# 2 s), for tests whose subject is not the length of those waits.
+QUICK = BUILD / "quick"
 
-    def __init__(self, name="app", programs=("velBox.exe",)):
+
+class InstallDir:
+    """A folder on the prefix's drive C holding copies of the programs;
+    quick=True takes velBox.exe from the quick build."""
+
+    def __init__(self, name="app", programs=("velBox.exe",), quick=False):
         base = DRIVE_C / "velbox-tests"
         base.mkdir(parents=True, exist_ok=True)
         self.path = Path(tempfile.mkdtemp(prefix=name + "-", dir=base))
         for p in programs:
-            shutil.copy2(BUILD / p, self.path / p)
+            source = QUICK / p if quick and p == "velBox.exe" else BUILD / p
+            shutil.copy2(source, self.path / p)
 
     def file(self, name):
         return self.path / name
