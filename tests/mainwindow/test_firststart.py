@@ -63,23 +63,6 @@ class UninstallEntry:
             reg("add", UNINSTALL_KEY, "/v", "FirstStart", "/t", "REG_SZ", "/d", self.value, "/f")
 
 
-def linux_pid(exe):
-    """The Linux process that runs the Windows program at `exe` (a path in
-    the prefix), or None."""
-    want = str(exe).encode()
-    for d in os.listdir("/proc"):
-        if not d.isdigit():
-            continue
-        try:
-            with open(f"/proc/{d}/cmdline", "rb") as f:
-                argv0 = f.read().split(b"\0", 1)[0]
-        except OSError:
-            continue
-        if argv0 == want:
-            return int(d)
-    return None
-
-
 def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as f:
         fields = f.read().rsplit(")", 1)[1].split()
@@ -163,8 +146,9 @@ class FirstStartTest(unittest.TestCase):
         self.assertTrue(sent, vel.hosts_log())
         self.assertLess(sent[0]["time"] - loaded, 5.0)
         began = sent[0]["time"]
-        pid = linux_pid(self.app.file("velBox.exe"))
-        self.assertIsNotNone(pid)
+        pids = vel.linux_pids(self.app.file("velBox.exe"))
+        self.assertEqual(len(pids), 1, pids)
+        pid = pids[0]
         cpu0 = cpu_seconds(pid)
         time.sleep(max(0.0, began + 9.0 - time.time()))
         cpu_during_wait = cpu_seconds(pid) - cpu0

@@ -120,6 +120,36 @@ class Program:
             self.proc.wait(timeout=10)
 
 
+def linux_pids(exe):
+    """The Linux processes that run, or are bringing up, the Windows program
+    at `exe` (a path in the prefix): the program they run (or that Wine's
+    loader was asked to run) is in the program's folder, in the Unix or the
+    Windows form."""
+    exe = Path(exe)
+    want = f"{exe.parent.name}/{exe.name}".lower()
+    pids = []
+    for d in os.listdir("/proc"):
+        if not d.isdigit():
+            continue
+        try:
+            with open(f"/proc/{d}/cmdline", "rb") as f:
+                argv = f.read().decode("utf-8", "replace").split("\0")
+        except OSError:
+            continue
+        # Wine's loader names the program after itself.
+        running = argv[1:3] if os.path.basename(argv[0]).startswith("wine") else argv[:1]
+        if any(a.lower().replace("\\", "/").endswith(want) for a in running):
+            pids.append(int(d))
+    return pids
+
+
+def never_started(exe, marker):
+    """After the program that would have started `exe` has ended: true when
+    `exe` neither runs nor left `marker` (a started program that has not come
+    up yet already has its process)."""
+    return not linux_pids(exe) and not Path(marker).exists()
+
+
 def run_wine(*args, timeout=60, encoding="utf-8"):
     """Runs a Wine command (reg, cmd, ...) to completion; returns its output.
     Wine's own console programs write redirected output in the ANSI code

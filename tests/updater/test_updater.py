@@ -125,12 +125,14 @@ class UpdaterFlowTest(unittest.TestCase):
                          ["VelmoraSetup.exe", "VelmoraSetup.exe.ran"])
         self.assertTrue(vel.wait_until(self.marker().exists, 20))
         launched = self.marker().stat().st_mtime
-        # The window stays for the delay, then the installer starts.
-        self.assertGreater(launched - span[0], 4.0)
-        self.assertLess(launched - span[0], 8.0)
+        # The window stays for the delay (5 s, not the 1 s of a missing
+        # delay), then the installer starts; the bounds leave room for a
+        # probe and a process start that lag on a loaded machine.
+        self.assertGreater(launched - span[0], 3.5)
+        self.assertLess(launched - span[0], 12.0)
         self.assertIsNotNone(span[1], "the window did not go")
-        self.assertGreater(span[1] - span[0], 4.5)
-        self.assertLess(span[1] - span[0], 7.0)
+        self.assertGreater(span[1] - span[0], 3.5)
+        self.assertLess(span[1] - span[0], 10.0)
         self.assertEqual(len(self.requests("/box/update.xml")), 2)
         downloads = self.requests("/box/VelmoraSetup.exe")
         self.assertEqual(len(downloads), 1)
@@ -142,9 +144,8 @@ class UpdaterFlowTest(unittest.TestCase):
         probe, t0, ended = self.run_update(manifest("1.2.4", delay="8"))
         span = probe.visible_span()
         self.assertIsNotNone(span, probe.states())
-        self.assertLess(ended - span[0], 5.0)
-        time.sleep(1.0)
-        self.assertFalse(self.marker().exists())
+        self.assertLess(ended - span[0], 7.0)  # before the 8 s were up
+        self.assertTrue(vel.never_started(self.app.file("DownTmp") / "VelmoraSetup.exe", self.marker()))
         self.assertTrue((self.app.file("DownTmp") / "VelmoraSetup.exe").exists())
 
     def test_short_or_missing_delay_is_one_second_and_an_existing_installer_is_reused(self):
@@ -158,7 +159,7 @@ class UpdaterFlowTest(unittest.TestCase):
                 self.assertIsNotNone(span, probe.states())
                 self.assertIsNotNone(span[1])
                 self.assertGreater(span[1] - span[0], 0.5)
-                self.assertLess(span[1] - span[0], 2.8)
+                self.assertLess(span[1] - span[0], 3.5)  # 1 s, not the 5 s of the others
                 self.assertTrue(vel.wait_until(self.marker().exists, 20))
         # Downloaded by the first run only.
         self.assertEqual(len(self.requests("/box/VelmoraSetup.exe")), 1)
@@ -270,8 +271,7 @@ class SignedUpdaterTest(unittest.TestCase):
         self.assertEqual((self.app.file("DownTmp") / "VelmoraSetup.exe").read_bytes(), INSTALLER.read_bytes())
 
     def assertNothingStarted(self):
-        time.sleep(1.5)  # a launch would have come by now
-        self.assertFalse(self.marker().exists())
+        self.assertTrue(vel.never_started(self.app.file("DownTmp") / "VelmoraSetup.exe", self.marker()))
 
     def test_signed_offer_is_downloaded_checked_and_started(self):
         text = self.publish()
