@@ -152,7 +152,7 @@ TEST_F(FormTest, TheLastUnloadEndsTheLoop) {
 TEST_F(FormTest, ActivationReachesTheFormAfterShowing) {
   TestForm f;
   f.Show();
-  EXPECT_TRUE(win::WaitWithMessages(3000, [&] { return f.activates > 0; }));
+  EXPECT_TRUE(win::WaitWithMessages(20000, [&] { return f.activates > 0; }));
   f.Unload();
 }
 
@@ -261,7 +261,7 @@ TEST_F(FormTest, TimersTickWhileEnabledAndStopWithTheWindow) {
   f.Load();
   EXPECT_FALSE(win::WaitWithMessages(150, [&] { return f.ticks > 0; }));
   f.timer.SetEnabled(true);
-  EXPECT_TRUE(win::WaitWithMessages(3000, [&] { return f.ticks >= 3; }));
+  EXPECT_TRUE(win::WaitWithMessages(20000, [&] { return f.ticks >= 3; }));
   f.Unload();
   EXPECT_FALSE(f.timer.Enabled());
   // A reload starts with the timer off.
@@ -318,7 +318,7 @@ TEST_F(FormTest, WaitEndsAtTheDeadlineWithoutSpinning) {
   auto ticks = [](FILETIME f) { return (static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
   ULONGLONG cpuMs = (ticks(k1) - ticks(k0) + ticks(u1) - ticks(u0)) / 10000;
   EXPECT_GE(took, 590u);
-  EXPECT_LT(took, 1500u);
+  EXPECT_LT(took, 3000u);  // room for a loaded machine
   EXPECT_LT(cpuMs, 200u) << "the wait spun";
 }
 
@@ -328,8 +328,8 @@ TEST_F(FormTest, WaitEndsAsSoonAsTheConditionHolds) {
   f.timer.SetInterval(100);
   f.timer.SetEnabled(true);
   ULONGLONG t0 = ::GetTickCount64();
-  EXPECT_TRUE(win::WaitWithMessages(5000, [&] { return f.ticks >= 2; }));
-  EXPECT_LT(::GetTickCount64() - t0, 2500u);
+  EXPECT_TRUE(win::WaitWithMessages(20000, [&] { return f.ticks >= 2; }));
+  EXPECT_LT(::GetTickCount64() - t0, 10000u);  // not held to the deadline
   f.Unload();
 }
 

@@ -356,10 +356,11 @@ class UpdaterStart : public ::testing::Test {
     win::Form::SetEndWhenNoneLoaded(true);
     TakeQuit();
   }
-  // Handles messages until `ticks` ticks have passed (or 5 s).
+  // Handles messages until `ticks` ticks have passed (or 20 s, which only
+  // a badly loaded machine comes near).
   void RunTicks(int ticks) {
     const int until = form.ticks + ticks;
-    win::WaitWithMessages(5000, [&] { return form.ticks >= until || !form.Timer1.Enabled(); });
+    win::WaitWithMessages(20000, [&] { return form.ticks >= until || !form.Timer1.Enabled(); });
   }
 
   testsupport::TempDir dir;

@@ -248,7 +248,7 @@ TEST_F(FrmMainTest, CloseButtonAndAltF4TakeTheSystemClosePath) {
   Spy::Install(h);
   ::SetFocus(h);
   ::PostMessageW(h, WM_SYSKEYDOWN, VK_F4, 0x20000001);  // Alt held
-  win::WaitWithMessages(3000, [&] { return !f.IsLoaded(); });
+  win::WaitWithMessages(20000, [&] { return !f.IsLoaded(); });
   EXPECT_EQ(Spy::Count(WM_SYSCOMMAND, SC_CLOSE), 1);
   EXPECT_FALSE(f.IsLoaded());
 }

@@ -499,7 +499,7 @@ TEST_F(SettingsDialog, ALeftDragOnTheTitleStripMovesTheDialog) {
     ::Sleep(150);
     input(MOUSEEVENTF_LEFTUP, 0, 0);
   });
-  win::WaitWithMessages(2000, [&] {
+  win::WaitWithMessages(20000, [&] {
     RECT r;
     ::GetWindowRect(h, &r);
     return r.left != before.left && ::GetCapture() == nullptr && !(::GetAsyncKeyState(VK_LBUTTON) & 0x8000);

@@ -511,7 +511,7 @@ TEST_F(MainTrayTest, TheInstallersRequestIsAnsweredFirstAndThenExitsInOrder) {
   WatchClosing(h);
   EXPECT_EQ(::SendMessageW(menu, frmMenu::kExitRequest, 0, 0), 1);
   EXPECT_TRUE(f.IsLoaded()) << "the exit does not run inside the request";
-  EXPECT_TRUE(win::WaitWithMessages(5000, [&] { return !f.IsLoaded(); }));
+  EXPECT_TRUE(win::WaitWithMessages(20000, [&] { return !f.IsLoaded(); }));
   EXPECT_EQ(Journal::events, (std::vector<std::wstring>{L"close menu", L"destroy menu", L"close settings",
                                                         L"destroy settings", L"close main", L"destroy main",
                                                         L"delete"}));

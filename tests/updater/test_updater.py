@@ -179,8 +179,11 @@ class UpdaterFlowTest(unittest.TestCase):
         vel.wait_until(lambda: len(self.requests("/box/update.xml")) >= 4, 10)
         times = [e["time"] for e in self.requests("/box/update.xml")]
         self.assertEqual(len(times), 4, times)
-        for k, t in enumerate(times):
-            self.assertLess(abs(t - (t0 + 5 * k)), 1.0, times)
+        # Each one after a wait of 5 s, plus what sending anew costs on a
+        # loaded machine.
+        for a, b in zip(times, times[1:]):
+            self.assertGreater(b - a, 4.8, times)
+            self.assertLess(b - a, 7.5, times)
         self.assertIsNone(probe.visible_span(), probe.states())
         self.assertFalse(self.app.file("DownTmp").exists())
 
