@@ -136,6 +136,8 @@ class UserWine:
                                   Path(f"/proc/{pid}/status").read_text().splitlines() if ":" in line)
                 except OSError:
                     continue
+                if not program:
+                    continue  # ending: nothing left to read
                 self.seen[pid] = (program.rsplit("\\", 1)[-1].rsplit("/", 1)[-1], status["Uid"].split(),
                                   int(status["CapEff"], 16), status.get("NoNewPrivs", "").strip())
             time.sleep(0.2)
