@@ -9,8 +9,8 @@
 ;
 ; Installed for the user who runs it, into their own profile, with the
 ; user's rights: it never asks for administrator rights, so the installer an
-; update downloads runs without a prompt, and nothing it starts runs
-; elevated. The programs keep cfg.xml and DownTmp in their folder, which
+; update downloads runs without a prompt, and what it starts gets the
+; user's token. The programs keep cfg.xml and DownTmp in their folder, which
 ; the user can write.
 
 Unicode true
@@ -189,8 +189,8 @@ Section "${PRODUCT}"
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
 SectionEnd
 
-; The client starts with this installer's token: the user's own, never an
-; administrator's, since the installer asks for no more.
+; The client starts with this installer's token: the user's own, since the
+; installer asks for no more (only "Run as administrator" would hand it more).
 Function .onInstSuccess
   ${IfNot} ${Silent}
     SetOutPath "$INSTDIR"
