@@ -17,25 +17,8 @@ h=$build/harness
 mkdir -p "$h"
 lanes=$(cat "$h/lanes" 2>/dev/null || echo 1)
 
-# A process that has ended but was not reaped (its parent is gone and the
-# machine's first process does not reap) counts as gone.
-alive() {
-  local state
-  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null) || return 1
-  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
-}
-
-stop_pid() {  # stop_pid FILE
-  local f=$1
-  [ -f "$f" ] || return 0
-  local pid; pid=$(cat "$f")
-  if alive "$pid"; then
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 50); do alive "$pid" || break; sleep 0.1; done
-    alive "$pid" && kill -9 "$pid" 2>/dev/null || true
-  fi
-  rm -f "$f"
-}
+# shellcheck source=tools/pids.sh
+source "$here/pids.sh"
 
 # Runs a command in lane $1's network namespace (as it is, without one).
 in_lane() {
@@ -157,11 +140,11 @@ stop)
   for d in "$h"/lane*/; do
     [ -d "$d" ] || continue
     k=${d%/}; k=${k##*/lane}
-    stop_pid "$d/hosts.pid"
-    stop_pid "$d/keeper.pid"
+    stop_pidfile "$d/hosts.pid"
+    stop_pidfile "$d/keeper.pid"
     (export VELBOX_LANE=$k; source "$here/wine-env.sh" "$build"; wineserver -k 2>/dev/null || true)
-    stop_pid "$d/wineserver.pid"
-    stop_pid "$d/xvfb.pid"
+    stop_pidfile "$d/wineserver.pid"
+    stop_pidfile "$d/xvfb.pid"
     ns=$(cat "$h/lane$k.netns" 2>/dev/null || true)
     [ -n "$ns" ] && ip netns del "$ns" 2>/dev/null || true
     rm -f "$h/lane$k.env" "$h/lane$k.netns"

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/win/instance.h"
 #include "common/win/paths.h"
 #include "updater/modCheckUpdate.h"
 #include "updater/updatelogic.h"
@@ -85,10 +86,10 @@ bool frmMain::Load(int show) {
 
 void frmMain::Form_Load() {
   using namespace modCheckUpdate;
-  instance_.reset(::CreateMutexW(nullptr, FALSE, kInstanceName));
-  if (!instance_ || ::GetLastError() == ERROR_ALREADY_EXISTS) {
-    instance_.reset();
-    Close();  // another updater is at work; the server is not asked
+  // Another updater is at work (also one the mutex of which may not be
+  // opened), or it cannot be told: the server is not asked.
+  if (win::ClaimInstance(kInstanceName, instance_) != win::InstanceClaim::kFirst) {
+    Close();
     return;
   }
   DownDir = win::AppFolder() + L"\\DownTmp\\";

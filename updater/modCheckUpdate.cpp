@@ -98,15 +98,24 @@ bool FileSizeOf(const std::wstring& path, std::uint64_t& size) {
   return true;
 }
 
+// Whether a file can be made in the folder; the probe goes when closed.
+bool CanWriteIn(const std::wstring& dir) {
+  win::UniqueFile probe(::CreateFileW(win::TempPathBeside(dir + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  return static_cast<bool>(probe);
+}
+
 // The download folder, made when it is missing (one level). Something else
-// of that name is left alone.
+// of that name is left alone, and a folder the user may not write (one an
+// administrator's updater made) is no place to download to: the installer
+// is not asked for.
 bool EnsureDownDir() {
   const std::wstring dir = WithoutTrailingSeparator(DownDir);
   if (dir.empty()) return false;
   const DWORD attrs = ::GetFileAttributesW(dir.c_str());
-  if (attrs != INVALID_FILE_ATTRIBUTES) return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attrs != INVALID_FILE_ATTRIBUTES) return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0 && CanWriteIn(dir);
   if (::CreateDirectoryW(dir.c_str(), nullptr)) return true;
-  return win::IsDirectory(dir);
+  return win::IsDirectory(dir) && CanWriteIn(dir);
 }
 
 // Appends go to memory first and reach the file in large writes; the file

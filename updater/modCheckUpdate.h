@@ -55,7 +55,7 @@ bool DownFileExists();
 enum class DownloadResult {
   Stored,          // complete, renamed to the installer's name
   BadName,         // ExeName is not a plain file name: nothing done
-  FolderUnusable,  // DownDir is not a folder and cannot be made one
+  FolderUnusable,  // DownDir is not a folder that can be written, and cannot be made one
   OpenFailed,      // no internet handle or the address could not be opened
   NotOk,           // the server answered with a status other than 200
   FileFailed,      // the temporary file could not be written

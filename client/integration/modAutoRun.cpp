@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <string_view>
+#include <utility>
 
 #include "client/integration/entrytext.h"
 #include "common/product.h"
@@ -46,8 +47,6 @@ RegistryWriter*& WriterOverride() {
 
 RegistryWriter& Writer() { return WriterOverride() ? *WriterOverride() : SystemRegistryWriter(); }
 
-const HKEY kPlaces[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER};
-
 }  // namespace
 
 const std::wstring& RunValueName() {
@@ -89,22 +88,28 @@ void SetRegistryWriterForTesting(RegistryWriter* writer) { WriterOverride() = wr
 AutoRunChange SetAutoRun(bool enable) {
   RegistryWriter& writer = Writer();
   const std::wstring& name = RunValueName();
+  const std::wstring command = AutoRunCommand();
+  const entrytext::AutoRunPlan plan =
+      entrytext::PlanAutoRun(enable, win::U(ReadRegValue(HKEY_LOCAL_MACHINE, kRunKey, name)),
+                             win::U(ReadRegValue(HKEY_CURRENT_USER, kRunKey, name)), win::U(command));
   if (!enable) {
     bool removed = true;
-    for (HKEY root : kPlaces) {
-      if (ReadRegValue(root, kRunKey, name) == win::W(entrytext::kNotFound)) continue;
+    for (const auto& [root, wanted] : {std::pair{HKEY_LOCAL_MACHINE, plan.deleteMachine},
+                                       std::pair{HKEY_CURRENT_USER, plan.deleteUser}}) {
+      if (!wanted) continue;
       const LSTATUS status = writer.DeleteValue(root, kRunKey, name);
       if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) removed = false;
     }
     return removed ? AutoRunChange::kRemoved : AutoRunChange::kNotRemoved;
   }
-  const std::wstring command = AutoRunCommand();
-  for (HKEY root : kPlaces)
-    if (ReadRegValue(root, kRunKey, name) == command) return AutoRunChange::kNone;
+  if (!plan.writeMachine) return AutoRunChange::kNone;
   // A user without admin rights cannot write machine-wide; the entry then
   // goes to the user's own Run key, which the system starts just the same.
-  if (writer.SetString(HKEY_LOCAL_MACHINE, kRunKey, name, command) == ERROR_SUCCESS)
+  if (writer.SetString(HKEY_LOCAL_MACHINE, kRunKey, name, command) == ERROR_SUCCESS) {
+    if (plan.deleteUserIfWritten) writer.DeleteValue(HKEY_CURRENT_USER, kRunKey, name);
     return AutoRunChange::kWroteMachine;
+  }
+  if (!plan.writeUserIfRefused) return AutoRunChange::kNone;  // the user's copy stays the one
   if (writer.SetString(HKEY_CURRENT_USER, kRunKey, name, command) == ERROR_SUCCESS) return AutoRunChange::kWroteUser;
   return AutoRunChange::kNotWritten;
 }

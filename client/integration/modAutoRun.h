@@ -38,18 +38,20 @@ void SetRegistryWriterForTesting(RegistryWriter* writer);
 
 // What SetAutoRun did. The client ignores it; tests check it.
 enum class AutoRunChange {
-  kNone,          // on: one of the two places already held the command
-  kWroteMachine,  // on: written under HKEY_LOCAL_MACHINE
+  kNone,          // on: the command was in place (or a repair machine-wide was refused)
+  kWroteMachine,  // on: written under HKEY_LOCAL_MACHINE (the user's copy, if any, removed)
   kWroteUser,     // on: the machine-wide write was refused, written under HKEY_CURRENT_USER
   kNotWritten,    // on: both writes were refused
-  kRemoved,       // off: the value is gone from both places
+  kRemoved,       // off: the command is gone from where it was
   kNotRemoved,    // off: a place refused the deletion
 };
 
 // On: makes sure the Run value holds AutoRunCommand, machine-wide when
-// allowed, else for the current user; nothing is written when either place
-// holds it already. Off: deletes the value in both places, whatever it
-// holds. Failures are silent.
+// allowed, else for the current user; nothing is written while either place
+// holds it, except that a machine-wide value of another command beside the
+// user's copy is put right (when allowed) and the user's copy then goes.
+// Off: deletes the value where it holds exactly AutoRunCommand; a value of
+// another install stays. Failures are silent.
 AutoRunChange SetAutoRun(bool enable);
 
 }  // namespace modAutoRun

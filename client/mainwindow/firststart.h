@@ -19,8 +19,9 @@ class FormTimer;
 
 namespace firststart {
 
-// The client's uninstall entry under HKEY_LOCAL_MACHINE, written by its
-// installer in the 32-bit view of the registry.
+// The client's uninstall entry, written by its installer in the 32-bit view
+// of the registry: under HKEY_LOCAL_MACHINE for a machine-wide installation,
+// else under HKEY_CURRENT_USER.
 inline constexpr wchar_t kUninstallKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora音乐盒";
 inline constexpr wchar_t kFirstStartValue[] = L"FirstStart";
@@ -71,7 +72,7 @@ WaitClock& SystemWaitClock();
 bool WaitForConfirmation(const bool& bCountOk, WaitClock& clock, std::chrono::milliseconds limit);
 
 enum class Notice {
-  kNoUninstallKey,   // key missing or unreadable: nothing sent
+  kNoUninstallKey,   // key missing or unreadable in both places: nothing sent
   kAlreadyRecorded,  // "FirstStart" is there (or cannot be examined): nothing sent
   kUnconfirmed,      // sent, no confirmation within the wait: nothing written
   kRecorded,         // confirmed and "FirstStart" written

@@ -8,6 +8,7 @@
 #include "client/tray/modSubClass.h"
 #include "client/tray/modTray.h"
 #include "common/product.h"
+#include "common/win/instance.h"
 #include "common/win/winstr.h"
 
 namespace {
@@ -130,13 +131,11 @@ void frmMain::Form_CreateControls() {
 void frmMain::Form_Load() {
   // 1. A second instance ends at once and silently. The object keeps the
   // mutex for its life, so a reload is not mistaken for a second copy.
-  if (!instanceMutex_) {
-    instanceMutex_.reset(::CreateMutexW(nullptr, FALSE, kInstanceMutex));
-    if (instanceMutex_ && ::GetLastError() == ERROR_ALREADY_EXISTS) {
-      instanceMutex_.reset();
-      Unload();
-      return;
-    }
+  // A mutex that exists but may not be opened is a copy running with
+  // other rights: a copy all the same.
+  if (!instanceMutex_ && win::ClaimInstance(kInstanceMutex, instanceMutex_) == win::InstanceClaim::kAnotherRuns) {
+    Unload();
+    return;
   }
   // 2. Tray icon with frmMenu as its message window.
   modTray::AddTrayIcon(frmMenu::Instance());

@@ -21,10 +21,11 @@ void ApplyOptions() {
   if (!modOpertXml::ConfigFileExists()) modOpertXml::EnsureConfigFile();
 
   const std::wstring autorun = modOpertXml::ReadConfigKey(L"autorun");
+  // Both ways SetAutoRun writes only what is missing or stale, and takes
+  // away only our own command: an entry of another install stays.
   if (autorun == L"1") {
-    if (!IsAutoRunSet()) modAutoRun::SetAutoRun(true);
+    modAutoRun::SetAutoRun(true);
   } else if (autorun == L"0") {
-    // Only our own command is taken away; an entry of another install stays.
     if (IsAutoRunSet()) modAutoRun::SetAutoRun(false);
   }
 

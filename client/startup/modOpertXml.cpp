@@ -74,11 +74,12 @@ ComPtr<IXMLDOMNode> SelectKey(IXMLDOMDocument* doc, const std::wstring& key) {
 }
 
 // Saves beside the file and replaces it in one step, so an interrupted or
-// failed save never leaves a damaged "cfg.xml".
+// failed save never leaves a damaged "cfg.xml". The new file is on the disk
+// before it takes the name: the DOM's save leaves it to the system's cache.
 bool SaveReplacing(IXMLDOMDocument* doc, const std::wstring& path) {
   const std::wstring temp = win::TempPathBeside(path);
   win::Variant where(temp);
-  if (FAILED(doc->save(*where.get())) || !win::ReplaceInOneStep(temp, path)) {
+  if (FAILED(doc->save(*where.get())) || !win::FlushToDisk(temp) || !win::ReplaceInOneStep(temp, path)) {
     ::DeleteFileW(temp.c_str());
     return false;
   }
@@ -91,7 +92,8 @@ bool SaveReplacing(IXMLDOMDocument* doc, const std::wstring& path) {
 bool SaveCreating(IXMLDOMDocument* doc, const std::wstring& path) {
   const std::wstring temp = win::TempPathBeside(path);
   win::Variant where(temp);
-  if (FAILED(doc->save(*where.get())) || !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (FAILED(doc->save(*where.get())) || !win::FlushToDisk(temp) ||
+      !::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
     ::DeleteFileW(temp.c_str());
     return false;
   }

@@ -41,6 +41,14 @@ std::wstring TempPathBeside(const std::wstring& path) {
   return path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".tmp";
 }
 
+bool FlushToDisk(const std::wstring& path) {
+  // The system's cache belongs to the file, not to the handle that wrote
+  // it: a handle of our own flushes what another writer left there.
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file && ::FlushFileBuffers(file.get());
+}
+
 bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target) {
   // A read-only target is not ours to replace (Windows refuses it; Wine
   // would not).

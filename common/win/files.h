@@ -17,8 +17,14 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 // A name beside `path` for a file that will replace it ("<path>.<n>.tmp").
 std::wstring TempPathBeside(const std::wstring& path);
 
+// Writes what the system still holds of a closed file to the disk; false
+// when the file cannot be opened for writing or the flush fails.
+bool FlushToDisk(const std::wstring& path);
+
 // Replaces `target` by `source` in one step (same folder). On failure the
-// target stays as it was and the caller still owns `source`.
+// target stays as it was and the caller still owns `source`. `source`
+// should be on the disk first (FlushToDisk): the move may reach the disk
+// before the data, and a power cut then leaves a file of zeros.
 bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target);
 
 }  // namespace win

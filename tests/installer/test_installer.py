@@ -1,6 +1,7 @@
-"""The installer under Wine: a silent install lays down the programs, the
-uninstall key in the 32-bit view and the start-menu shortcut; installing
-again or upgrading keeps the user's cfg.xml and "FirstStart"; a running
+"""The installer under Wine: a silent install lays down the programs in the
+user's profile, the user's uninstall key in the 32-bit view and the user's
+start-menu shortcut, nothing machine-wide; installing again or upgrading
+keeps the user's cfg.xml and "FirstStart"; a running
 client is asked to end before its files are replaced; the uninstaller
 removes everything of the product and nothing else.
 
@@ -26,13 +27,17 @@ from tests.support import vel
 
 PRODUCT = "Velmora音乐盒"
 SITE = "Velmora音乐网"
-PF = vel.DRIVE_C / "Program Files" / PRODUCT
-PF_WIN = "C:\\Program Files\\" + PRODUCT
-UNINST_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+USER = pwd.getpwuid(os.getuid()).pw_name
+# Installed per user, in the user's own profile.
+PF = vel.DRIVE_C / "users" / USER / "AppData/Local/Programs" / PRODUCT
+PF_WIN = f"C:\\users\\{USER}\\AppData\\Local\\Programs\\" + PRODUCT
+UNINST_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
+MACHINE_UNINST_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + PRODUCT
 RUN_LM = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
 RUN_CU = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run"
-START_MENU_LINK = vel.DRIVE_C / "ProgramData/Microsoft/Windows/Start Menu/Programs" / (PRODUCT + ".lnk")
-DESKTOP = vel.DRIVE_C / "users" / pwd.getpwuid(os.getuid()).pw_name / "Desktop"
+START_MENU_LINK = (vel.DRIVE_C / "users" / USER / "AppData/Roaming/Microsoft/Windows/Start Menu/Programs"
+                   / (PRODUCT + ".lnk"))
+DESKTOP = vel.DRIVE_C / "users" / USER / "Desktop"
 PUBLIC_DESKTOP = vel.DRIVE_C / "users" / "Public" / "Desktop"
 
 INSTALLER = Path(os.environ.get("VELBOX_INSTALLER", vel.BUILD / f"VelmoraSetup-{vel.VERSION}.exe"))
@@ -235,8 +240,11 @@ class InstallTest(Base):
         self.assertEqual(install(INSTALLER, "/S"), 0)
         values = self.assertInstalled(vel.VERSION, vel.BUILD)
         self.assertNotIn("FirstStart", values)
-        # The key lives only in the 32-bit view, where the client reads it.
-        self.assertIsNone(reg_values(UNINST_KEY, 64))
+        # Nothing machine-wide: no key, no program folder.
+        for view in (32, 64):
+            self.assertIsNone(reg_values(MACHINE_UNINST_KEY, view))
+        for folder in ("Program Files", "Program Files (x86)"):
+            self.assertFalse((vel.DRIVE_C / folder / PRODUCT).exists())
         link = START_MENU_LINK.read_bytes()
         self.assertIn((PF_WIN + "\\velBox.exe").encode("gbk"), link)
         self.assertIn((PF_WIN + "\\Icon.ico").encode("utf-16-le"), link)
@@ -363,8 +371,10 @@ class UninstallTest(Base):
         (PF / "DownTmp" / f"VelmoraSetup-{NEXT_VERSION}.exe").write_bytes(NEXT_INSTALLER.read_bytes())
         (PF / "DownTmp" / "part" / "x.bin").write_bytes(b"x")
         reg_set(UNINST_KEY, "FirstStart", "1")
+        # Its log-on start value goes; another installation's stays.
         command = f'"{PF_WIN}\\velBox.exe" /regstart'
-        reg_set(RUN_LM, SITE, command)
+        others = '"C:\\Program Files\\Velmora音乐盒\\velBox.exe" /regstart'
+        reg_set(RUN_LM, SITE, others)
         reg_set(RUN_CU, SITE, command)
         reg_set(RUN_CU, "VelboxTestOther", "other.exe")
         link = START_MENU_LINK.read_bytes()
@@ -381,8 +391,8 @@ class UninstallTest(Base):
         self.assertEqual(prog.wait(10), 0)
         self.assertIsNone(reg_values(UNINST_KEY, 32))
         self.assertIsNone(reg_values(UNINST_KEY, 64))
-        for key in (RUN_LM, RUN_CU):
-            self.assertNotIn(SITE, reg_values(key) or {}, key)
+        self.assertNotIn(SITE, reg_values(RUN_CU) or {})
+        self.assertEqual(reg_values(RUN_LM).get(SITE), others)
         self.assertEqual(reg_values(RUN_CU).get("VelboxTestOther"), "other.exe")
         self.assertFalse(own.exists())
         self.assertTrue(copy.exists())

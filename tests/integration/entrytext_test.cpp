@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -68,6 +69,63 @@ TEST(RegValueText, OtherTypesReadAsEmpty) {
   EXPECT_EQ(RegValueText(3 /* REG_BINARY */, Dword(7)), u"");
   EXPECT_EQ(RegValueText(11 /* REG_QWORD */, Dword(7) + Dword(0)), u"");
   EXPECT_EQ(RegValueText(0 /* REG_NONE */, ""), u"");
+}
+
+// --- The Run value in its two places ----------------------------------------
+
+constexpr char16_t kCmd[] = u"\"C:\\Users\\u\\AppData\\Local\\Programs\\Velmora音乐盒\\velBox.exe\" /regstart";
+constexpr char16_t kOther[] = u"\"C:\\Program Files\\Velmora音乐盒\\velBox.exe\" /regstart";
+
+entrytext::AutoRunPlan Steps(bool writeMachine, bool writeUserIfRefused, bool deleteUserIfWritten,
+                             bool deleteMachine, bool deleteUser) {
+  return {writeMachine, writeUserIfRefused, deleteUserIfWritten, deleteMachine, deleteUser};
+}
+
+TEST(PlanAutoRun, OnWritesMachineWideFirstAndPutsAStaleMachineValueRight) {
+  using entrytext::kError;
+  using entrytext::kNotFound;
+  const entrytext::AutoRunPlan nothing{};
+  const auto writeEitherPlace = Steps(true, true, false, false, false);
+  struct Case {
+    std::u16string_view machine, user;
+    entrytext::AutoRunPlan want;
+  };
+  const Case cases[] = {
+      // In place: nothing, whatever the other place holds.
+      {kCmd, kNotFound, nothing},
+      {kCmd, kOther, nothing},
+      {kCmd, kCmd, nothing},
+      {kNotFound, kCmd, nothing},
+      {kError, kCmd, nothing},
+      // Missing or another command everywhere: machine-wide, else the user's.
+      {kNotFound, kNotFound, writeEitherPlace},
+      {kError, kError, writeEitherPlace},
+      {kOther, kNotFound, writeEitherPlace},
+      {kNotFound, kOther, writeEitherPlace},
+      {kOther, kOther, writeEitherPlace},
+      {u"", kError, writeEitherPlace},  // a value of another type
+      // Another command machine-wide and ours for the user: both would start.
+      // Put right machine-wide, then the user's copy goes; refused, it stays.
+      {kOther, kCmd, Steps(true, false, true, false, false)},
+      {u"", kCmd, Steps(true, false, true, false, false)},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(entrytext::PlanAutoRun(true, cases[i].machine, cases[i].user, kCmd), cases[i].want) << "case " << i;
+  // Letter case counts: a command in other capitals is another command.
+  std::u16string upper(kCmd);
+  upper.replace(upper.find(u".exe"), 4, u".EXE");
+  EXPECT_EQ(entrytext::PlanAutoRun(true, upper, kCmd, kCmd), Steps(true, false, true, false, false));
+}
+
+TEST(PlanAutoRun, OffDeletesOnlyTheCommandWhereItIs) {
+  using entrytext::kError;
+  using entrytext::kNotFound;
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kCmd, kCmd), Steps(false, false, false, true, true));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kOther, kCmd), Steps(false, false, false, true, false));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kOther, kCmd, kCmd), Steps(false, false, false, false, true));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kOther, kOther, kCmd), entrytext::AutoRunPlan{});
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kNotFound, kError, kCmd), entrytext::AutoRunPlan{});
+  EXPECT_EQ(entrytext::PlanAutoRun(false, u"", kNotFound, kCmd), entrytext::AutoRunPlan{});
 }
 
 }  // namespace

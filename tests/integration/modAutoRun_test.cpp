@@ -131,16 +131,21 @@ TEST_F(RunEntry, ValueOfAnotherCommandIsNotSetAndIsReplaced) {
   EXPECT_EQ(ReadRegValue(kMachine, modAutoRun::kRunKey, modAutoRun::RunValueName()), L"-1");
 }
 
-TEST_F(RunEntry, OffDeletesWhateverIsThereAndIsQuietWhenNothingIs) {
+TEST_F(RunEntry, OffDeletesOnlyTheCommandAndIsQuietWhenNothingIs) {
   EXPECT_EQ(SetAutoRun(false), AutoRunChange::kRemoved);
   EXPECT_EQ(writer.deletes, 0);
   EXPECT_FALSE(GetRun(kMachine));
 
-  ASSERT_TRUE(PutRun(kMachine, Sz(old)));
-  ASSERT_TRUE(PutRun(kUser, Sz(command)));
-  EXPECT_EQ(SetAutoRun(false), AutoRunChange::kRemoved);
-  EXPECT_FALSE(GetRun(kMachine));
-  EXPECT_FALSE(GetRun(kUser));
+  // Another install's entry stays, in either place.
+  for (HKEY ours : {kMachine, kUser}) {
+    const HKEY theirs = ours == kMachine ? kUser : kMachine;
+    ASSERT_TRUE(PutRun(theirs, Sz(old)));
+    ASSERT_TRUE(PutRun(ours, Sz(command)));
+    EXPECT_EQ(SetAutoRun(false), AutoRunChange::kRemoved);
+    EXPECT_FALSE(GetRun(ours));
+    EXPECT_EQ(GetRun(theirs), Sz(old));
+    entrystate::DeleteRun(theirs);
+  }
   EXPECT_EQ(writer.deletes, 2);
 }
 
@@ -153,12 +158,14 @@ TEST_F(RunEntry, RefusedMachineWriteFallsBackToTheUser) {
   EXPECT_EQ(SetAutoRun(true), AutoRunChange::kNone);
   EXPECT_EQ(writer.sets, 2);  // the refused one and the user's
 
-  // An entry of another install that cannot be overwritten stays, and so
-  // does a machine-wide one that cannot be deleted.
-  ASSERT_TRUE(PutRun(kMachine, Sz(old)));
+  // The command machine-wide that cannot be deleted stays, and says so.
+  entrystate::DeleteRun(kUser);
+  ASSERT_TRUE(PutRun(kMachine, Sz(command)));
   EXPECT_EQ(SetAutoRun(false), AutoRunChange::kNotRemoved);
-  EXPECT_EQ(GetRun(kMachine), Sz(old));
-  EXPECT_FALSE(GetRun(kUser));
+  EXPECT_EQ(GetRun(kMachine), Sz(command));
+
+  // An entry of another install that cannot be overwritten stays.
+  ASSERT_TRUE(PutRun(kMachine, Sz(old)));
   EXPECT_FALSE(IsAutoRunSet());
 
   EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);

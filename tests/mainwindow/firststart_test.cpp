@@ -32,14 +32,14 @@ struct StoredValue {
   std::vector<BYTE> data;
 };
 
-HKEY OpenKey(REGSAM view, REGSAM access = KEY_READ) {
+HKEY OpenKey(REGSAM view, REGSAM access = KEY_READ, HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, access | view, &key) != ERROR_SUCCESS) return nullptr;
+  if (::RegOpenKeyExW(root, kUninstallKey, 0, access | view, &key) != ERROR_SUCCESS) return nullptr;
   return key;
 }
 
-std::optional<StoredValue> ReadFirstStart(REGSAM view = KEY_WOW64_32KEY) {
-  win::UniqueKey key(OpenKey(view));
+std::optional<StoredValue> ReadFirstStart(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE) {
+  win::UniqueKey key(OpenKey(view, KEY_READ, root));
   if (!key) return std::nullopt;
   StoredValue v;
   DWORD size = 0;
@@ -52,21 +52,21 @@ std::optional<StoredValue> ReadFirstStart(REGSAM view = KEY_WOW64_32KEY) {
   return v;
 }
 
-bool CreateUninstallKey(REGSAM view = KEY_WOW64_32KEY) {
+bool CreateUninstallKey(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
+  if (::RegCreateKeyExW(root, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
     return false;
   ::RegCloseKey(key);
   return true;
 }
 
-void DeleteUninstallKey(REGSAM view = KEY_WOW64_32KEY) {
-  ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
+void DeleteUninstallKey(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE) {
+  ::RegDeleteKeyExW(root, kUninstallKey, view, 0);
 }
 
-bool SetFirstStart(const StoredValue& v) {
-  win::UniqueKey key(OpenKey(KEY_WOW64_32KEY, KEY_SET_VALUE));
+bool SetFirstStart(const StoredValue& v, HKEY root = HKEY_LOCAL_MACHINE) {
+  win::UniqueKey key(OpenKey(KEY_WOW64_32KEY, KEY_SET_VALUE, root));
   return key && ::RegSetValueExW(key.get(), kFirstStartValue, 0, v.type, v.data.data(),
                                  static_cast<DWORD>(v.data.size())) == ERROR_SUCCESS;
 }
@@ -180,6 +180,13 @@ class FirstStartNotice : public ::testing::Test {
     before.reset();
     saved_ = ReadFirstStart();
     DeleteFirstStart();
+    // A per-user installation's entry is put aside whole (only "FirstStart"
+    // comes back with it).
+    win::UniqueKey user(OpenKey(KEY_WOW64_32KEY, KEY_READ, HKEY_CURRENT_USER));
+    userKeyExisted_ = static_cast<bool>(user);
+    user.reset();
+    userSaved_ = ReadFirstStart(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
+    DeleteUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
     win::DoEvents();
   }
   void TearDown() override {
@@ -189,6 +196,11 @@ class FirstStartNotice : public ::testing::Test {
       SetFirstStart(*saved_);
     } else {
       DeleteFirstStart();
+    }
+    DeleteUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
+    if (userKeyExisted_) {
+      CreateUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
+      if (userSaved_) SetFirstStart(*userSaved_, HKEY_CURRENT_USER);
     }
     TakeQuit();
   }
@@ -206,6 +218,8 @@ class FirstStartNotice : public ::testing::Test {
  private:
   bool keyExisted_ = false;
   std::optional<StoredValue> saved_;
+  bool userKeyExisted_ = false;
+  std::optional<StoredValue> userSaved_;
 };
 
 TEST_F(FirstStartNotice, ConfirmedAnswerWritesTheValueOnceAndTheNextStartSendsNothing) {
@@ -312,6 +326,34 @@ TEST_F(FirstStartNotice, NothingIsSentWithoutTheKeyOrWithTheValueInPlace) {
   }
   EXPECT_TRUE(browser.navigations.empty());
   EXPECT_EQ(clock.reads, 0);
+}
+
+TEST_F(FirstStartNotice, APerUserEntryIsUsedWhenThereIsNoMachineWideOne) {
+  DeleteUninstallKey();
+  ASSERT_TRUE(CreateUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER));
+  clock.step = milliseconds(500);
+  AnswerAt(milliseconds(1000), browser.TopLevel(), Address(), L"OK");
+  EXPECT_EQ(Check(), Notice::kRecorded);
+  const auto v = ReadFirstStart(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->data, (std::vector<BYTE>{'1', 0, 0, 0}));
+  EXPECT_FALSE(OpenKey(KEY_WOW64_32KEY));  // nothing machine-wide
+
+  bool again = false;
+  FakeBrowser second;
+  FakeClock secondClock;
+  EXPECT_EQ(CheckFirstStart(second, again, secondClock), Notice::kAlreadyRecorded);
+  EXPECT_TRUE(second.navigations.empty());
+
+  // Both there: the machine-wide entry decides and gets the value.
+  ASSERT_TRUE(CreateUninstallKey());
+  FakeBrowser third;
+  FakeClock thirdClock;
+  bool ok = false;
+  thirdClock.step = milliseconds(500);
+  thirdClock.atTime.emplace(milliseconds(500), [&] { third.PostDocumentComplete(third.TopLevel(), Address(), L"OK", ok); });
+  EXPECT_EQ(CheckFirstStart(third, ok, thirdClock), Notice::kRecorded);
+  EXPECT_TRUE(ReadFirstStart());
 }
 
 // ---------------------------------------------------------------------------

@@ -153,8 +153,17 @@ TEST_F(Options, WithoutAdminRightsTheEntryGoesToTheUserOnce) {
   EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(old));
   const int sets = writer.sets;
   ApplyOptions();
-  EXPECT_EQ(writer.sets, sets);
+  // The stale machine-wide value beside the user's copy is tried once more,
+  // refused; the user's copy is not written again.
+  EXPECT_EQ(writer.sets, sets + 1);
   EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
+  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(old));
+
+  // Allowed again: put right machine-wide, and only one command starts.
+  writer.refuseMachine = false;
+  ApplyOptions();
+  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
+  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
 }
 
 }  // namespace

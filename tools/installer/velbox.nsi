@@ -6,6 +6,12 @@
 ; silently without arguments, as the updater starts it through the shell.
 ;
 ; Only built-in instructions: no plugin, so the script builds for any target.
+;
+; Installed for the user who runs it, into their own profile, with the
+; user's rights: it never asks for administrator rights, so the installer an
+; update downloads runs without a prompt, and what it starts gets the
+; user's token. The programs keep cfg.xml and DownTmp in their folder, which
+; the user can write.
 
 Unicode true
 Target amd64-unicode
@@ -36,8 +42,8 @@ Target amd64-unicode
 
 Name "${PRODUCT}"
 OutFile "${VELBOX_OUTFILE}"
-InstallDir "$PROGRAMFILES64\${PRODUCT}"
-RequestExecutionLevel admin
+InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
+RequestExecutionLevel user
 SetCompressor /SOLID lzma
 ManifestDPIAware true
 XPStyle on
@@ -143,11 +149,12 @@ FunctionEnd
 !macroend
 
 Function .onInit
+  SetShellVarContext current
   ; An upgrade goes where the installed client is, unless /D= says otherwise.
   SetRegView 32
-  ReadRegStr $0 HKLM "${UNINST_KEY}" "InstallLocation"
+  ReadRegStr $0 HKCU "${UNINST_KEY}" "InstallLocation"
   ${If} $0 != ""
-  ${AndIf} $INSTDIR == "$PROGRAMFILES64\${PRODUCT}"
+  ${AndIf} $INSTDIR == "$LOCALAPPDATA\Programs\${PRODUCT}"
   ${AndIf} ${FileExists} "$0\velBox.exe"
     StrCpy $INSTDIR $0
   ${EndIf}
@@ -164,23 +171,26 @@ Section "${PRODUCT}"
   SetOverwrite on
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
-  SetShellVarContext all
+  SetShellVarContext current
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\velBox.exe" "" "$INSTDIR\Icon.ico" 0
 
-  ; The client reads this key in the 32-bit view. Values are written one by
-  ; one so that the client's own "FirstStart" survives an upgrade.
+  ; The client reads this key in the 32-bit view, under HKCU when HKLM has
+  ; none. Values are written one by one so that the client's own
+  ; "FirstStart" survives an upgrade.
   SetRegView 32
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VELBOX_VERSION}"
-  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "${SITE}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Icon.ico"
-  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
-  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VELBOX_VERSION}"
+  WriteRegStr HKCU "${UNINST_KEY}" "Publisher" "${SITE}"
+  WriteRegStr HKCU "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Icon.ico"
+  WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
 SectionEnd
 
+; The client starts with this installer's token: the user's own, since the
+; installer asks for no more (only "Run as administrator" would hand it more).
 Function .onInstSuccess
   ${IfNot} ${Silent}
     SetOutPath "$INSTDIR"
@@ -200,10 +210,17 @@ Section "Uninstall"
   !insertmacro VelRemoveFile "$INSTDIR\velUpdate.exe"
 
   ; The log-on start entry: the client writes it under HKLM and falls back to
-  ; HKCU when HKLM is not writable.
+  ; HKCU when HKLM is not writable. Only a value that starts this client
+  ; goes; another installation's stays.
   SetRegView 32
-  DeleteRegValue HKLM "${RUN_KEY}" "${SITE}"
-  DeleteRegValue HKCU "${RUN_KEY}" "${SITE}"
+  ReadRegStr $0 HKLM "${RUN_KEY}" "${SITE}"
+  ${If} $0 == '"$INSTDIR\velBox.exe" /regstart'
+    DeleteRegValue HKLM "${RUN_KEY}" "${SITE}"
+  ${EndIf}
+  ReadRegStr $0 HKCU "${RUN_KEY}" "${SITE}"
+  ${If} $0 == '"$INSTDIR\velBox.exe" /regstart'
+    DeleteRegValue HKCU "${RUN_KEY}" "${SITE}"
+  ${EndIf}
 
   Delete "$INSTDIR\Icon.ico"
   Delete "$INSTDIR\cfg.xml"
@@ -214,10 +231,9 @@ Section "Uninstall"
   ; Only the client's own desktop shortcut; copies the user made stay.
   SetShellVarContext current
   Delete "$DESKTOP\${PRODUCT}.lnk"
-  SetShellVarContext all
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
 
-  DeleteRegKey HKLM "${UNINST_KEY}"
+  DeleteRegKey HKCU "${UNINST_KEY}"
   ; Files the user put there keep the folder.
   RMDir "$INSTDIR"
 SectionEnd
