@@ -66,7 +66,7 @@ def wine(*args, timeout=120):
 def reg_values(key, view=32):
     """The values of a key in one registry view: {name: data}, None when
     the key is missing."""
-    rc, out = wine("reg", "query", key, f"/reg:{view}")
+    rc, out = vel.reg("query", key, f"/reg:{view}")
     if rc != 0:
         return None
     values = {}
@@ -80,12 +80,12 @@ def reg_values(key, view=32):
 
 
 def reg_set(key, name, data, view=32):
-    rc, out = wine("reg", "add", key, "/v", name, "/d", data, "/f", f"/reg:{view}")
+    rc, out = vel.reg("add", key, "/v", name, "/d", data, "/f", f"/reg:{view}")
     assert rc == 0, out
 
 
 def reg_delete_value(key, name, view=32):
-    wine("reg", "delete", key, "/v", name, "/f", f"/reg:{view}")
+    vel.reg("delete", key, "/v", name, "/f", f"/reg:{view}")
 
 
 def unix_path(win_path):
@@ -121,7 +121,7 @@ def scrub():
         if (loc / "uninst.exe").exists() and values is not None:
             uninstall(loc)
         shutil.rmtree(loc, ignore_errors=True)
-    wine("reg", "delete", UNINST_KEY, "/f", "/reg:32")
+    vel.reg("delete", UNINST_KEY, "/f", "/reg:32")
     reg_delete_value(RUN_LM, SITE)
     reg_delete_value(RUN_CU, SITE)
     for f in (START_MENU_LINK, DESKTOP / (PRODUCT + ".lnk")):

@@ -17,7 +17,7 @@ UPDATE = vel.HOSTS["update"]
 
 
 def reg(*args):
-    return vel.run_wine("reg", *args, "/reg:32", encoding="gbk")
+    return vel.reg(*args, "/reg:32")
 
 
 def key_exists():

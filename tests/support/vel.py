@@ -7,6 +7,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import urllib.request
@@ -159,6 +160,20 @@ def run_wine(*args, timeout=60, encoding="utf-8"):
     return r.returncode, r.stdout.decode(encoding, "replace")
 
 
+def reg(*args, encoding="gbk"):
+    """Runs Wine's reg to completion: (exit code, output). reg always says
+    something, on its output or, for a missing key, its error stream; a run
+    that said nothing at all was a Wine process that did not come up (seen
+    under load) and is run again."""
+    for attempt in range(3):
+        r = subprocess.run([str(WINE_RUN), "--build", str(BUILD), "reg", *args], env=wine_env(),
+                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+        if r.stdout.strip() or r.stderr.strip():
+            break
+        print(f"reg {' '.join(args[:2])}: no output (exit code {r.returncode}), run again", file=sys.stderr)
+    return r.returncode, r.stdout.decode(encoding, "replace")
+
+
 def wait_until(cond, timeout, step=0.1):
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -181,7 +196,7 @@ _REG_LINE = re.compile(r"^ {4}(.*?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$")
 def run_value(root="HKLM", view=32):
     """(type, data) of the Run value "Velmora音乐网" under root (HKLM or
     HKCU) in the given registry view, or None when it is not there."""
-    rc, out = run_wine("reg", "query", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, f"/reg:{view}", encoding="gbk")
+    rc, out = reg("query", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, f"/reg:{view}")
     if rc != 0:
         return None
     for line in out.splitlines():
@@ -192,13 +207,13 @@ def run_value(root="HKLM", view=32):
 
 
 def set_run_value(data, root="HKLM", view=32, kind="REG_SZ"):
-    rc, _ = run_wine("reg", "add", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/t", kind, "/d", data, "/f",
+    rc, _ = reg("add", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/t", kind, "/d", data, "/f",
                      f"/reg:{view}")
     return rc == 0
 
 
 def delete_run_value(root="HKLM", view=32):
-    run_wine("reg", "delete", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/f", f"/reg:{view}")
+    reg("delete", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, "/f", f"/reg:{view}")
 
 
 def desktop():
