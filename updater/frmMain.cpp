@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "common/product.h"
 #include "common/win/paths.h"
+#include "common/win/winstr.h"
 #include "updater/modCheckUpdate.h"
 #include "updater/updatelogic.h"
 
@@ -91,7 +93,7 @@ void frmMain::Form_Load() {
     Close();  // another updater is at work; the server is not asked
     return;
   }
-  DownDir = win::AppFolder() + L"\\DownTmp\\";
+  DownDir = win::AppFile(win::W(product::kDownloadFolder));
   if (!CheckUpdate()) {
     Close();
     return;
