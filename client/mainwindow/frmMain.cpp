@@ -145,7 +145,14 @@ void frmMain::Form_Load() {
   Timer1.SetEnabled(true);
 }
 
-void frmMain::Form_Activate() {
+void frmMain::Form_Activate() { FirstActivation(); }
+
+// A window shown without being activated (focus-stealing prevention, a start
+// beside other programs at log-on) still does its first-activation work,
+// right after its first show.
+void frmMain::Form_Shown() { FirstActivation(); }
+
+void frmMain::FirstActivation() {
   if (bActivated) return;
   bActivated = true;
   const std::u16string line = win::U(::GetCommandLineW());

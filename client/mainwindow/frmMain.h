@@ -59,6 +59,7 @@ class frmMain : public skin::SkinForm {
   void Form_CreateControls() override;
   void Form_Load() override;
   void Form_Activate() override;
+  void Form_Shown() override;
   void Form_Unload() override;
 
   void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
@@ -79,6 +80,7 @@ class frmMain : public skin::SkinForm {
   void imgMin_MouseMove(int index);
   void imgTop_MouseMove();
   void CreateBrowsers();
+  void FirstActivation();
   void ShowHoverState();
   void ShowHoverPictures();
 
