@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/mainwindow/browserhost.h"
+#include "client/mainwindow/mainlayout.h"
 #include "client/mainwindow/picture.h"
 #include "client/mainwindow/skinform.h"
 #include "common/win/form.h"
@@ -65,6 +66,7 @@ class frmMain : public skin::SkinForm {
   void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
+  void Skin_DpiChanged() override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
@@ -81,6 +83,8 @@ class frmMain : public skin::SkinForm {
   void imgTop_MouseMove();
   void CreateBrowsers();
   void FirstActivation();
+  // Steps 3 to 6 of the layout: the chrome, the frame and the browsers.
+  void PlaceElements(const mainwindow::Layout& l);
   void ShowHoverState();
   void ShowHoverPictures();
 
