@@ -41,14 +41,7 @@ Picture Picture::FromBitmapResource(int id) {
   auto pixels = BitmapResource(id);
   if (!pixels) return {};
   Picture p = FromPixels(pixels->width, pixels->height, pixels->argb.data());
-  if (!p) return p;
-  int k = 1;
-  for (double scale : {1.25, 1.5, 2.0}) {
-    auto more = BitmapResource(id + kScaleStep * k++);
-    if (!more) continue;
-    win::UniqueBitmap bmp = DibOf(more->width, more->height, more->argb.data());
-    if (bmp) p.scaled_.push_back(Scaled{scale, std::move(bmp), more->width, more->height});
-  }
+  if (p) p.bitmapId_ = id;
   return p;
 }
 
@@ -80,13 +73,21 @@ HICON Picture::IconOfSize(int size) const {
 }
 
 const Picture::Scaled* Picture::For(double scale) const {
-  // The smallest picture drawn for at least this scale, else the largest.
-  const Scaled* best = nullptr;
-  for (const Scaled& s : scaled_) {
-    if (s.scale + 1e-6 >= scale && (!best || s.scale < best->scale)) best = &s;
+  // The picture drawn for the smallest scale at least this one (the
+  // largest beyond 200 %); none when the executable does not have it.
+  constexpr double kScales[3] = {1.25, 1.5, 2.0};
+  size_t k = 0;
+  while (k + 1 < 3 && kScales[k] + 1e-6 < scale) ++k;
+  Scaled& s = scaled_[k];
+  if (!s.tried && bitmapId_) {
+    s.tried = true;
+    if (auto more = BitmapResource(bitmapId_ + kScaleStep * static_cast<int>(k + 1))) {
+      s.bitmap = DibOf(more->width, more->height, more->argb.data());
+      s.width = more->width;
+      s.height = more->height;
+    }
   }
-  if (!best && !scaled_.empty()) best = &scaled_.back();
-  return best;
+  return s.bitmap ? &s : nullptr;
 }
 
 void Picture::Draw(HDC dc, int x, int y, int w, int h, double scale) const {

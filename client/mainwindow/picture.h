@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <vector>
 
 #include "common/win/owners.h"
 
@@ -14,9 +13,9 @@ namespace skin {
 class Picture {
  public:
   Picture() = default;
-  // RT_BITMAP resource of the running executable, with the same picture
-  // drawn for 125, 150 and 200 % where the executable has it (at id plus
-  // kScaleStep times 1, 2 and 3).
+  // RT_BITMAP resource of the running executable. The same picture drawn
+  // for 125, 150 and 200 %, where the executable has it (at id plus
+  // kScaleStep times 1, 2 and 3), is loaded when first drawn at that scale.
   static Picture FromBitmapResource(int id);
   static constexpr int kScaleStep = 1000;
   // RT_GROUP_ICON resource, the image of size x size pixels.
@@ -40,14 +39,15 @@ class Picture {
 
  private:
   struct Scaled {
-    double scale;
+    bool tried = false;
     win::UniqueBitmap bitmap;
-    int width, height;
+    int width = 0, height = 0;
   };
   const Scaled* For(double scale) const;
 
   win::UniqueBitmap bitmap_;  // 32-bit top-down DIB, premultiplied alpha
-  std::vector<Scaled> scaled_;  // 1.25, 1.5, 2 where present
+  int bitmapId_ = 0;
+  mutable Scaled scaled_[3];  // 1.25, 1.5, 2; loaded on first use
   win::UniqueIcon icon_;
   int iconId_ = 0;
   int width_ = 0;
