@@ -98,8 +98,13 @@ class DpiDisplay:
 
     def close(self):
         self.stop_wine()
-        self.xvfb.kill()
-        self.xvfb.wait(10)
+        # Ended, not killed: the display removes its lock and socket.
+        self.xvfb.terminate()
+        try:
+            self.xvfb.wait(10)
+        except subprocess.TimeoutExpired:
+            self.xvfb.kill()
+            self.xvfb.wait(10)
         (DPI_BUILD / "harness" / "env").unlink(missing_ok=True)
 
     def shot(self, save_as=None):
