@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "buildinfo.h"
 
@@ -12,6 +13,12 @@ inline constexpr char16_t kSiteName[] = u"Velmora音乐网";
 inline constexpr char16_t kConfigFile[] = u"\\cfg.xml";
 inline constexpr char16_t kIconFile[] = u"\\Icon.ico";
 inline constexpr char16_t kUpdaterFile[] = u"\\velUpdate.exe";
+inline constexpr char16_t kDownloadFolder[] = u"\\DownTmp\\";
+
+// A path made of a program folder and one of the literals above, which begin
+// with "\": a folder that already ends in a separator (a drive root, "C:\")
+// gives no second one.
+std::u16string InAppFolder(std::u16string_view folder, std::u16string_view literal);
 
 // "http://" + host, no path and no trailing slash.
 inline std::u16string WebHome() { return std::u16string(u"http://") + buildinfo::kWebHost; }

@@ -12,6 +12,10 @@ byte for byte (tools/gen_artwork.py --check tells whether they are current).
   settings dialog: set_close_normal/set_close_hover.bmp (36 x 20),
     btn_normal.bmp (97 x 40), btn_hover.bmp (98 x 40), btn_active.bmp (97 x 39)
   updater: velUpdate.ico (32 x 32 256 colours, 16/32/48 24-bit)
+  at 125, 150 and 200 %: every picture again, drawn at that size, as
+    NAME-125.bmp, NAME-150.bmp, NAME-200.bmp (resource id + 1000, 2000, 3000,
+    listed in scaled.rc); the icons also carry 20, 24, 40 and 64 pixels and
+    the hand 40, 48 and 64
 """
 import argparse
 import math
@@ -152,13 +156,20 @@ def update_icon(size):
     return render(size, size, [(disc, vgradient((90, 190, 110), (20, 130, 60))), (arrow, solid(WHITE))])
 
 
-def title_strip():
+def to_pixels(v):
+    """A scaled length to whole pixels as the programs round it: halves up."""
+    return math.floor(v + 0.5)
+
+
+def title_strip(scale=1):
     # 7 x 29, light blue at the top to the border's blue at the bottom.
-    return [[tuple(round(a + (b - a) * y / 28) for a, b in zip(BLUE_TOP, BLUE_BOTTOM)) + (255,)
-             for _ in range(7)] for y in range(29)]
+    h = to_pixels(29 * scale)
+    return [[tuple(round(a + (b - a) * y / (h - 1)) for a, b in zip(BLUE_TOP, BLUE_BOTTOM)) + (255,)
+             for _ in range(7)] for y in range(h)]
 
 
-def caption_button(kind, hover):
+def caption_button(kind, hover, scale=1):
+    # Designed on 36 x 20; the unit coordinates below keep to that grid.
     w, h = 36, 20
     if kind == "min":
         base = (58, 146, 222) if hover else (26, 118, 204)
@@ -170,12 +181,16 @@ def caption_button(kind, hover):
         a = polygon([(13 / w - t, 6 / h), (13 / w + t, 6 / h), (23 / w + t, 14 / h), (23 / w - t, 14 / h)])
         b = polygon([(23 / w - t, 6 / h), (23 / w + t, 6 / h), (13 / w + t, 14 / h), (13 / w - t, 14 / h)])
         mark = union(a, b)
-    img = render(w, h, [(lambda u, v: True, solid(base)), (mark, solid(WHITE))])
+    img = render(to_pixels(w * scale), to_pixels(h * scale),
+                 [(lambda u, v: True, solid(base)), (mark, solid(WHITE))])
     return flatten(img)
 
 
-def dialog_button(w, h, top, bottom, outline):
-    """A rounded button on white: a 1-pixel outline around a vertical gradient."""
+def dialog_button(w, h, top, bottom, outline, scale=1):
+    """A rounded button on white: a 1-pixel outline around a vertical gradient
+    (both as thick and as round as the scale makes them)."""
+    w, h = to_pixels(w * scale), to_pixels(h * scale)
+
     def rr(x0, y0, x1, y1, rad):
         def inside(u, v):
             X, Y = u * w, v * h
@@ -185,9 +200,9 @@ def dialog_button(w, h, top, bottom, outline):
             cy = min(max(Y, y0 + rad), y1 - rad)
             return (X - cx) ** 2 + (Y - cy) ** 2 <= rad * rad
         return inside
-    r = 5.0
+    r, t = 5.0 * scale, scale
     img = render(w, h, [(rr(0, 0, w, h, r), solid(outline)),
-                        (rr(1, 1, w - 1, h - 1, r - 1), vgradient(top, bottom))])
+                        (rr(t, t, w - t, h - t, r - t), vgradient(top, bottom))])
     return flatten(img)
 
 
@@ -213,6 +228,12 @@ HAND = """
         X.........X
         XXXXXXXXXXX
 """
+
+
+def scaled_pixels(img, size):
+    """Pixel art at another size: each pixel goes to the nearest one."""
+    n = len(img)
+    return [[img[y * n // size][x * n // size] for x in range(size)] for y in range(size)]
 
 
 def hand_icon(hot):
@@ -362,26 +383,57 @@ def hotspot():
     return (x, y)
 
 
-def build():
-    files = {}
-    files["top.bmp"] = bmp_file(title_strip(), 24)
+SCALES = {125: 1.25, 150: 1.5, 200: 2.0}
+# Ids of the scaled pictures: the 100 % picture's id plus this times 1, 2, 3.
+SCALE_STEP = 1000
+
+
+def resource_ids():
+    text = (ART / "resource.h").read_text()
+    return {m.group(1): int(m.group(2)) for m in re.finditer(r"#define (IDB_\w+) (\d+)", text)}
+
+
+def pictures(scale):
+    """The bitmaps of both forms at a scale: file stem -> (resource name, image, bits)."""
+    out = {"top": ("IDB_TOP", title_strip(scale), 24)}
     for kind in ("min", "close"):
         for state, hover in (("normal", False), ("hover", True)):
-            files[f"{kind}_{state}.bmp"] = bmp_file(caption_button(kind, hover), 24)
-    files["set_close_normal.bmp"] = files["close_normal.bmp"]
-    files["set_close_hover.bmp"] = files["close_hover.bmp"]
-    files["btn_normal.bmp"] = bmp_file(dialog_button(97, 40, (255, 255, 255), (222, 222, 222), (150, 150, 150)), 24)
-    files["btn_hover.bmp"] = bmp_file(dialog_button(98, 40, (244, 244, 244), (214, 214, 214), (9, 123, 183)), 24)
-    files["btn_active.bmp"] = bmp_file(dialog_button(97, 39, (190, 190, 190), (160, 160, 160), (120, 120, 120)), 24)
+            out[f"{kind}_{state}"] = (f"IDB_{kind.upper()}_{state.upper()}", caption_button(kind, hover, scale), 24)
+    out["set_close_normal"] = ("IDB_SET_CLOSE_NORMAL", out["close_normal"][1], 24)
+    out["set_close_hover"] = ("IDB_SET_CLOSE_HOVER", out["close_hover"][1], 24)
+    out["btn_normal"] = ("IDB_BTN_NORMAL",
+                         dialog_button(97, 40, (255, 255, 255), (222, 222, 222), (150, 150, 150), scale), 24)
+    out["btn_hover"] = ("IDB_BTN_HOVER",
+                        dialog_button(98, 40, (244, 244, 244), (214, 214, 214), (9, 123, 183), scale), 24)
+    out["btn_active"] = ("IDB_BTN_ACTIVE",
+                         dialog_button(97, 39, (190, 190, 190), (160, 160, 160), (120, 120, 120), scale), 24)
+    out["titleicon"] = ("IDB_TITLEICON", note_icon(to_pixels(32 * scale)), 32)
+    return out
 
-    icons = {s: note_icon(s) for s in (16, 32, 48, 256)}
-    files["titleicon.bmp"] = bmp_file(icons[32], 32)
+
+def build():
+    files = {}
+    for stem, (_, img, bits) in pictures(1).items():
+        files[f"{stem}.bmp"] = bmp_file(img, bits)
+    ids = resource_ids()
+    rc = ["// Pictures for 125, 150 and 200 % (made by tools/gen_artwork.py; do not edit).", ""]
+    for k, (percent, scale) in enumerate(SCALES.items(), start=1):
+        for stem, (name, img, bits) in pictures(scale).items():
+            files[f"{stem}-{percent}.bmp"] = bmp_file(img, bits)
+            rc.append(f'{ids[name] + k * SCALE_STEP} BITMAP "{stem}-{percent}.bmp"')
+    files["scaled.rc"] = ("\n".join(rc) + "\n").encode()
+
+    # Icons in the sizes the shell asks for at 100 to 200 %: small 16, 20,
+    # 24, 32; large 32, 40, 48, 64.
+    icons = {s: note_icon(s) for s in (16, 20, 24, 32, 40, 48, 64, 256)}
     files["Icon.ico"] = ico_file([(icons[32], 8), (icons[256], 32), (icons[16], 24), (icons[32], 24),
-                                  (icons[48], 24)])
-    files["tray.ico"] = ico_file([(icons[16], 24)])
-    files["hand.ico"] = ico_file([(hand_icon(hotspot()), 4)])
-    up = {s: update_icon(s) for s in (16, 32, 48)}
-    files["velUpdate.ico"] = ico_file([(up[32], 8), (up[16], 24), (up[32], 24), (up[48], 24)])
+                                  (icons[48], 24)] + [(icons[s], 32) for s in (20, 24, 40, 64)])
+    files["tray.ico"] = ico_file([(icons[16], 24)] + [(icons[s], 32) for s in (20, 24, 32)])
+    hand = hand_icon(hotspot())
+    files["hand.ico"] = ico_file([(hand, 4)] + [(scaled_pixels(hand, s), 4) for s in (40, 48, 64)])
+    up = {s: update_icon(s) for s in (16, 20, 24, 32, 40, 48, 64)}
+    files["velUpdate.ico"] = ico_file([(up[32], 8), (up[16], 24), (up[32], 24), (up[48], 24)] +
+                                      [(up[s], 32) for s in (20, 24, 40, 64)])
     return files
 
 

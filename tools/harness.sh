@@ -104,23 +104,7 @@ make_prefixes() {
   (export VELBOX_LANE=0; "$here/wine-prefix.sh" "$build")
   local k
   for k in $(seq 1 $((lanes - 1))); do
-    local to; to=$(export VELBOX_LANE=$k; source "$here/wine-env.sh" "$build"; echo "$WINEPREFIX")
-    if [ ! -f "$to/.velbox-ready-2" ]; then
-      rm -rf "$to"
-      mkdir -p "$to/drive_c"
-      # Wine's own files are only ever read: linked rather than copied.
-      (cd "$build/wineprefix" && for f in * .[!.]*; do
-        [ -e "$f" ] && [ "$f" != drive_c ] && cp -a "$f" "$to/"
-      done
-      cd drive_c && for f in *; do
-        case $f in
-          windows) cp -al "$f" "$to/drive_c/" ;;
-          velbox-tests) ;;
-          *) cp -a "$f" "$to/drive_c/" ;;
-        esac
-      done)
-    fi
-    (export VELBOX_LANE=$k; "$here/wine-prefix.sh" "$build")
+    (export VELBOX_LANE=$k VELBOX_PREFIX_TEMPLATE="$build/wineprefix"; "$here/wine-prefix.sh" "$build")
   done
 }
 

@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$(nproc)" --target velBox velUpdate installer
+cmake --build --preset windows -j"$(nproc)" --target velBox velUpdate installer traydriver
 build=$root/build/windows
 demo=$build/demo
 mkdir -p "$build/harness" "$demo"
@@ -53,10 +53,27 @@ wine "$demo/velBox.exe" </dev/null >"$build/harness/demo-velbox.log" 2>&1 &
 pids+=($!)
 started=$SECONDS
 seconds=${VELBOX_DEMO_SECONDS:-40}
+# What the display shows, read in one request (tests/support/screen.py).
+shot() { python3 -m tests.support.screen "$shots/$1" "$DISPLAY" 2>/dev/null || true; }
+driver() { wine "$build/traydriver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 for t in 5 20 "$seconds"; do
   [ "$t" -le "$seconds" ] || continue
   while [ $((SECONDS - started)) -lt "$t" ]; do sleep 1; done
-  import -window root "$shots/velbox-${t}s.png" 2>/dev/null || true
+  shot "velbox-${t}s.png"
+  if [ "$t" = 5 ]; then
+    # The tray menu's "设置中心" (second item), shown for a few seconds.
+    menu=$(driver find 20000)
+    if [ -n "$menu" ]; then
+      driver post "$menu" 0x200 0 0x204 >/dev/null
+      driver menu 10000 >/dev/null && driver key 0x28 0x28 0x0D >/dev/null
+      sleep 3
+      shot velbox-settings.png
+      main=$(driver main "$menu")
+      for w in $(driver shown "$menu" | awk '{print $1}'); do
+        [ "$w" != "$main" ] && driver post "$w" 0x10 0 0 >/dev/null
+      done
+    fi
+  fi
 done
 echo "screenshots in $shots:"
 ls -1 "$shots"

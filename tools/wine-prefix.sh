@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Creates the build tree's Wine prefix once: wineboot, a CJK font behind
 # "宋体", no crash dialogs, unmanaged windows.   wine-prefix.sh BUILD_DIR
+# With VELBOX_PREFIX_TEMPLATE naming a ready prefix, the new one is a copy of
+# it instead (seconds instead of a wineboot); Wine's own files are only ever
+# read, so they are linked rather than copied.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
@@ -23,6 +26,23 @@ sandbox_user_folders() {
 }
 
 if [ -f "$stamp" ]; then
+  sandbox_user_folders
+  exit 0
+fi
+template=${VELBOX_PREFIX_TEMPLATE:-}
+if [ -n "$template" ] && [ -f "$template/.velbox-ready-2" ] && [ "$template" != "$WINEPREFIX" ]; then
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX/drive_c"
+  (cd "$template" && for f in * .[!.]*; do
+    [ -e "$f" ] && [ "$f" != drive_c ] && cp -a "$f" "$WINEPREFIX/"
+  done
+  cd drive_c && for f in *; do
+    case $f in
+      windows) cp -al "$f" "$WINEPREFIX/drive_c/" ;;
+      velbox-tests) ;;
+      *) cp -a "$f" "$WINEPREFIX/drive_c/" ;;
+    esac
+  done)
   sandbox_user_folders
   exit 0
 fi

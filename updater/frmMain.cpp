@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "common/product.h"
 #include "common/win/instance.h"
 #include "common/win/paths.h"
+#include "common/win/winstr.h"
 #include "updater/modCheckUpdate.h"
 #include "updater/updatelogic.h"
 
@@ -92,7 +94,7 @@ void frmMain::Form_Load() {
     Close();
     return;
   }
-  DownDir = win::AppFolder() + L"\\DownTmp\\";
+  DownDir = win::AppFile(win::W(product::kDownloadFolder));
   if (!CheckUpdate()) {
     Close();
     return;

@@ -229,7 +229,7 @@ bool ReadVersion(const std::wstring& text, std::u16string_view open, std::u16str
 
 bool ReadLocalVersion() {
   // Read straight from the file: a local file needs no HTTP request.
-  const std::wstring path = win::AppFolder() + win::W(product::kConfigFile);
+  const std::wstring path = win::AppFile(win::W(product::kConfigFile));
   if (!win::IsNormalFile(path)) return false;
   std::string bytes;
   if (!win::ReadWholeFile(path, bytes)) return false;

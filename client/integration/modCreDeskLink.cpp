@@ -43,7 +43,7 @@ bool SaveLink(const std::wstring& path) {
   if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
   const std::u16string folder = win::U(win::AppFolder());
   const std::wstring target = win::W(entrytext::ExeTarget(folder, win::U(win::ExeBaseName())));
-  const std::wstring icon = win::AppFolder() + win::W(product::kIconFile);
+  const std::wstring icon = win::AppFile(win::W(product::kIconFile));
   win::ComPtr<IShellLinkW> link;
   if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())))
     return false;

@@ -2,6 +2,7 @@
 
 #include <exdispid.h>
 #include <mshtmdid.h>
+#include <mshtmhst.h>
 #include <mshtml.h>
 #include <ocidl.h>
 #include <oleidl.h>
@@ -177,7 +178,7 @@ class Connection {
 class BrowserSite final : public IUnknown {
  public:
   BrowserSite(HWND parent, const RECT& rc)
-      : parent_(parent), rect_(rc), client_(*this), inPlace_(*this), frame_(*this) {
+      : parent_(parent), rect_(rc), client_(*this), inPlace_(*this), frame_(*this), ui_(*this) {
     ++g_liveObjects;
   }
   BrowserSite(const BrowserSite&) = delete;
@@ -197,6 +198,8 @@ class BrowserSite final : public IUnknown {
       found = &inPlace_;
     else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
       found = &frame_;
+    else if (riid == IID_IDocHostUIHandler)
+      found = &ui_;
     if (!found) {
       *ppv = nullptr;
       return E_NOINTERFACE;
@@ -313,12 +316,60 @@ class BrowserSite final : public IUnknown {
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
   };
 
+  // Only to tell the control that the host is dpi-aware, so the site is
+  // drawn at the display's scale; everything else is the control's default.
+  class UiHandlerImpl final : public Forwarder<IDocHostUIHandler> {
+   public:
+    using Forwarder::Forwarder;
+    HRESULT STDMETHODCALLTYPE ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE GetHostInfo(DOCHOSTUIINFO* info) override {
+      if (!info || info->cbSize < sizeof(DOCHOSTUIINFO)) return E_INVALIDARG;
+      info->dwFlags = DOCHOSTUIFLAG_DPI_AWARE;
+      info->dwDoubleClick = DOCHOSTUIDBLCLK_DEFAULT;
+      info->pchHostCss = nullptr;
+      info->pchHostNS = nullptr;
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
+                                     IOleInPlaceUIWindow*) override {
+      return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE HideUI() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UpdateUI() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE GetOptionKeyPath(LPOLESTR* key, DWORD) override {
+      if (key) *key = nullptr;
+      return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE GetDropTarget(IDropTarget*, IDropTarget** target) override {
+      if (target) *target = nullptr;
+      return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetExternal(IDispatch** external) override {
+      if (external) *external = nullptr;
+      return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE TranslateUrl(DWORD, LPWSTR, LPWSTR* out) override {
+      if (out) *out = nullptr;
+      return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE FilterDataObject(IDataObject*, IDataObject** out) override {
+      if (out) *out = nullptr;
+      return S_FALSE;
+    }
+  };
+
   std::atomic<long> refs_{1};
   HWND parent_;
   RECT rect_;
   ClientSiteImpl client_;
   InPlaceSiteImpl inPlace_;
   FrameImpl frame_;
+  UiHandlerImpl ui_;
 };
 
 }  // namespace
@@ -413,6 +464,16 @@ class BrowserHost::Impl final : public SinkReceiver {
   }
 
   bool HasBoundDocument() const { return static_cast<bool>(dom_); }
+
+  DWORD HostFlags() const {
+    // Asked as the control asks: through the client site it holds.
+    win::ComPtr<IOleClientSite> site;
+    win::ComPtr<IDocHostUIHandler> handler;
+    if (!ole_ || FAILED(ole_->GetClientSite(site.put())) || !site || FAILED(site.As(handler))) return 0;
+    DOCHOSTUIINFO info{};
+    info.cbSize = sizeof info;
+    return SUCCEEDED(handler->GetHostInfo(&info)) ? info.dwFlags : 0;
+  }
 
   bool RaiseContextMenu() {
     if (!dom_ || !domEvents_.connected()) return true;
@@ -536,5 +597,6 @@ std::wstring BrowserHost::BodyText() const { return impl_->BodyText(); }
 void BrowserHost::BindDocument() { impl_->BindDocument(); }
 bool BrowserHost::HasBoundDocument() const { return impl_->HasBoundDocument(); }
 bool BrowserHost::RaiseContextMenuForTesting() { return impl_->RaiseContextMenu(); }
+unsigned long BrowserHost::HostFlagsForTesting() const { return impl_->HostFlags(); }
 bool BrowserHost::TranslateAccelerator(MSG& msg) { return impl_->TranslateAccelerator(msg); }
 long BrowserHost::LiveObjectsForTesting() { return g_liveObjects.load(); }

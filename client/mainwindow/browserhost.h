@@ -55,6 +55,9 @@ class BrowserHost {
   // What the bound document's oncontextmenu handler answers (false cancels
   // the menu); true when nothing is bound. For tests and diagnostics.
   bool RaiseContextMenuForTesting();
+  // The DOCHOSTUIFLAG_* the control gets from its site (the site says it
+  // is dpi-aware). For tests and diagnostics.
+  unsigned long HostFlagsForTesting() const;
   // Site and sink objects of all hosts still alive in the process; zero
   // once every host is destroyed and the controls let go of them.
   static long LiveObjectsForTesting();

@@ -92,7 +92,7 @@ void WebBrowser2_DocumentComplete(const NoticeBrowser& webBrowser2, IDispatch* p
 // ---------------------------------------------------------------------------
 // Updater start
 
-std::wstring UpdaterPath() { return win::AppFolder() + win::W(product::kUpdaterFile); }
+std::wstring UpdaterPath() { return win::AppFile(win::W(product::kUpdaterFile)); }
 
 bool StartUpdater(const std::wstring& path) {
   // The program's name alone: no arguments.

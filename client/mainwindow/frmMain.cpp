@@ -8,6 +8,7 @@
 #include "client/tray/modSubClass.h"
 #include "client/tray/modTray.h"
 #include "common/product.h"
+#include "common/win/dpi.h"
 #include "common/win/instance.h"
 #include "common/win/winstr.h"
 
@@ -20,13 +21,13 @@ constexpr wchar_t kFrameClass[] = L"velFrame";
 constexpr wchar_t kInstanceMutex[] = L"Local\\Velmora.velBox.Instance";
 constexpr COLORREF kBorder = RGB(9, 123, 183);
 
-mainwindow::Screen PrimaryScreen() {
-  win::WindowDc screen(nullptr);
+// The primary screen, with the twips per pixel of the window's dpi.
+mainwindow::Screen PrimaryScreen(int dpi) {
   mainwindow::Screen s;
   s.width = ::GetSystemMetrics(SM_CXSCREEN);
   s.height = ::GetSystemMetrics(SM_CYSCREEN);
-  s.tppX = mainwindow::TwipsPerPixel(::GetDeviceCaps(screen.get(), LOGPIXELSX));
-  s.tppY = mainwindow::TwipsPerPixel(::GetDeviceCaps(screen.get(), LOGPIXELSY));
+  s.tppX = mainwindow::TwipsPerPixel(dpi);
+  s.tppY = mainwindow::TwipsPerPixel(dpi);
   return s;
 }
 
@@ -65,17 +66,18 @@ frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, timings::kTimer1I
 void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
   // Shown in its laid-out place from the start, so the first activation
   // does not make it jump.
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), 0, 0);
+  const int dpi = StartDpi();
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(dpi), 0, 0);
   DescribeSkinWindow(desc, mainwindow::kWidth, mainwindow::kHeight, kTitle);
   desc.left = l.window.left;
   desc.top = l.window.top;
   if (!bigIcon_) {
+    // The sizes the shell asks for at this dpi.
     HINSTANCE inst = ::GetModuleHandleW(nullptr);
-    bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
-                                                     ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
+    const int big = win::MetricForDpi(SM_CXICON, dpi), small = win::MetricForDpi(SM_CXSMICON, dpi);
+    bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON, big, big, 0)));
+    smallIcon_.reset(
+        static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON, small, small, 0)));
   }
   desc.bigIcon = bigIcon_.get();
   desc.smallIcon = smallIcon_.get();
@@ -89,7 +91,8 @@ void frmMain::Form_CreateControls() {
     closePicture_[1] = skin::Picture::FromBitmapResource(IDB_CLOSE_HOVER);
     minPicture_[0] = skin::Picture::FromBitmapResource(IDB_MIN_NORMAL);
     minPicture_[1] = skin::Picture::FromBitmapResource(IDB_MIN_HOVER);
-    trayPicture_ = skin::Picture::FromIconResource(IDI_TRAY, 16);
+    // The notification area shows small icons of the system's dpi.
+    trayPicture_ = skin::Picture::FromIconResource(IDI_TRAY, win::MetricForDpi(SM_CXSMICON, win::SystemDpi()));
     mousePointPicture_ = skin::Picture::FromIconResource(IDI_HANDPOINTER, 32);
   }
 
@@ -114,7 +117,7 @@ void frmMain::Form_CreateControls() {
 
   HWND h = hWndIfLoaded();
   RegisterFrameClass();
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), El(ids_.lblTitle).box.width,
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), El(ids_.lblTitle).box.width,
                                                 El(ids_.lblTitle).box.height);
   picFrame_ = ::CreateWindowExW(0, kFrameClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                                 l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
@@ -145,7 +148,14 @@ void frmMain::Form_Load() {
   Timer1.SetEnabled(true);
 }
 
-void frmMain::Form_Activate() {
+void frmMain::Form_Activate() { FirstActivation(); }
+
+// A window shown without being activated (focus-stealing prevention, a start
+// beside other programs at log-on) still does its first-activation work,
+// right after its first show.
+void frmMain::Form_Shown() { FirstActivation(); }
+
+void frmMain::FirstActivation() {
   if (bActivated) return;
   bActivated = true;
   const std::u16string line = win::U(::GetCommandLineW());
@@ -168,7 +178,7 @@ void frmMain::CreateBrowsers() {
   HWND h = hWndIfLoaded();
   if (!h || !picFrame_) return;
   const skin::Element& title = El(ids_.lblTitle);
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), title.box.width, title.box.height);
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height);
   if (!WebBrowser1.IsCreated()) WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_);
   if (!WebBrowser2.IsCreated()) WebBrowser2.Create(h, ToRect(l.browser2), &events2_);
 }
@@ -192,11 +202,23 @@ void frmMain::LayoutWindow() {
   if (!h) return;
   SetLabelText(ids_.lblTitle, kTitleText);
   const skin::Element& title = El(ids_.lblTitle);
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(), title.box.width, title.box.height);
+  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height);
 
   // 1-2. Size and centre.
   ::SetWindowPos(h, nullptr, l.window.left, l.window.top, l.window.right - l.window.left,
                  l.window.bottom - l.window.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  PlaceElements(l);
+}
+
+void frmMain::Skin_DpiChanged() {
+  // The window already has the size the system proposed; it stays where
+  // the user put it.
+  if (!hWndIfLoaded()) return;
+  const skin::Element& title = El(ids_.lblTitle);
+  PlaceElements(mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height));
+}
+
+void frmMain::PlaceElements(const mainwindow::Layout& l) {
   // 3. The chrome.
   const skin::ChromeLayout& c = l.chrome;
   MoveElement(ids_.imgTop, c.top.left, c.top.top);

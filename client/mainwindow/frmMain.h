@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/mainwindow/browserhost.h"
+#include "client/mainwindow/mainlayout.h"
 #include "client/mainwindow/picture.h"
 #include "client/mainwindow/skinform.h"
 #include "common/win/form.h"
@@ -59,11 +60,13 @@ class frmMain : public skin::SkinForm {
   void Form_CreateControls() override;
   void Form_Load() override;
   void Form_Activate() override;
+  void Form_Shown() override;
   void Form_Unload() override;
 
   void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
+  void Skin_DpiChanged() override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
@@ -79,6 +82,9 @@ class frmMain : public skin::SkinForm {
   void imgMin_MouseMove(int index);
   void imgTop_MouseMove();
   void CreateBrowsers();
+  void FirstActivation();
+  // Steps 3 to 6 of the layout: the chrome, the frame and the browsers.
+  void PlaceElements(const mainwindow::Layout& l);
   void ShowHoverState();
   void ShowHoverPictures();
 

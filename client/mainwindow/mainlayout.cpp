@@ -25,9 +25,10 @@ int TwipsToPixels(double twips, double twipsPerPixel) {
 
 Layout LayoutMain(const Screen& s, double titleWidth, double titleHeight) {
   Layout out;
-  // 1. The window's size in twips, handed back to the platform in pixels.
-  const double widthTwips = kWidth * s.tppX;
-  const double heightTwips = kHeight * s.tppY;
+  out.scale = kTwipsPerUnit / s.tppX;
+  // 1. The window's size in twips, handed to the platform in its pixels.
+  const double widthTwips = kWidth * kTwipsPerUnit;
+  const double heightTwips = kHeight * kTwipsPerUnit;
   const int w = TwipsToPixels(widthTwips, s.tppX);
   const int h = TwipsToPixels(heightTwips, s.tppY);
   // 2. Centred on the primary screen (negative on a smaller screen).
@@ -35,20 +36,21 @@ Layout LayoutMain(const Screen& s, double titleWidth, double titleHeight) {
   const int top = TwipsToPixels(static_cast<double>(CentreTwips(s.height * s.tppY, heightTwips)), s.tppY);
   out.window = {left, top, left + w, top + h};
 
-  // 3. The chrome, on the client area.
+  // 3. The chrome, on the client area, in 96-dpi pixels.
   skin::ChromeInput in;
-  in.width = w;
-  in.height = h;
+  in.width = kWidth;
+  in.height = kHeight;
   in.titleWidth = titleWidth;
   in.titleHeight = titleHeight;
   out.chrome = skin::PlaceChrome(in);
 
-  // 4. The browser frame under the title strip.
-  const int frameTop = static_cast<int>(out.chrome.top.top + out.chrome.top.height);
-  const int frameLeft = 2;
-  const int frameHeight = h - static_cast<int>(out.chrome.top.height) - 2;
-  const int frameWidth = w - 3;
-  out.picFrame = {frameLeft, frameTop, frameLeft + frameWidth, frameTop + frameHeight};
+  // 4. The browser frame under the title strip: left 2, top 35, width
+  // W - 3, height H - 35 - 2, its edges scaled.
+  const double frameTop = out.chrome.top.top + out.chrome.top.height;
+  const double frameLeft = 2;
+  const double frameHeight = kHeight - out.chrome.top.height - 2;
+  const double frameWidth = kWidth - 3;
+  out.picFrame = skin::ScaleEdges(frameLeft, frameTop, frameLeft + frameWidth, frameTop + frameHeight, out.scale);
 
   // 5. The browser starts 25 twips above and left of the frame's corner
   // (the nearest pixel: -2 at 96 dpi) and reaches one pixel beyond the
@@ -56,7 +58,7 @@ Layout LayoutMain(const Screen& s, double titleWidth, double titleHeight) {
   // edge off on every side.
   const int offX = TwipsToPixels(-25, s.tppX);
   const int offY = TwipsToPixels(-25, s.tppY);
-  out.browser1 = {offX, offY, frameWidth + 1, frameHeight + 1};
+  out.browser1 = {offX, offY, out.picFrame.right - out.picFrame.left + 1, out.picFrame.bottom - out.picFrame.top + 1};
 
   // 6. The second browser out of sight.
   out.browser2 = {-10, -10, -10, -10};

@@ -23,25 +23,33 @@ long long CentreTwips(double screenTwips, double windowTwips);
 // Twips to the nearest pixel (halves up).
 int TwipsToPixels(double twips, double twipsPerPixel);
 
+// The primary screen in the window's pixels, and the twips per pixel at the
+// window's dpi (15 at 96 dpi, 10 at 144).
 struct Screen {
-  int width = 0;  // primary screen, pixels
+  int width = 0;
   int height = 0;
   double tppX = 15;
   double tppY = 15;
 };
 
+// A 96-dpi pixel is 15 twips at every dpi: sizes given in such pixels
+// become twips this way and reach the window's pixels through its own
+// twips per pixel, which scales them.
+inline constexpr double kTwipsPerUnit = 15;
+
 using skin::PixelRect;
 
 struct Layout {
+  double scale = 1;          // the window's pixels per 96-dpi pixel
   PixelRect window;          // screen pixels
-  skin::ChromeLayout chrome;  // client pixels
+  skin::ChromeLayout chrome;  // 96-dpi pixels of the client area
   PixelRect picFrame;        // client pixels of the main window
   PixelRect browser1;        // client pixels of picFrame
   PixelRect browser2;        // client pixels of the main window
 };
 
 // The layout of the main window; the title label measures titleWidth x
-// titleHeight pixels.
+// titleHeight 96-dpi pixels.
 Layout LayoutMain(const Screen& screen, double titleWidth, double titleHeight);
 
 // The argument text of a command line: everything after the program part

@@ -5,16 +5,16 @@
 
 #include <cmath>
 
+#include "common/win/dpi.h"
 #include "common/win/winstr.h"
 
 namespace skin {
 
 namespace {
 
-win::UniqueFont MakeFont(const FontSpec& f) {
+win::UniqueFont FontAt(const FontSpec& f, int dpi) {
   LOGFONTW lf{};
-  win::WindowDc screen(nullptr);
-  lf.lfHeight = -static_cast<LONG>(std::lround(f.points * ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 72.0));
+  lf.lfHeight = -static_cast<LONG>(std::lround(f.points * dpi / 72.0));
   lf.lfWeight = f.bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = f.charset;
   lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -57,14 +57,25 @@ int HeldButtons(WPARAM wp) {
 
 }  // namespace
 
+win::UniqueFont SkinForm::MakeFont(const FontSpec& f) const { return FontAt(f, dpi_); }
+
+int SkinForm::StartDpi() { return win::SystemDpi(); }
+
+void SkinForm::SetDpi(int dpi) {
+  dpi_ = dpi > 0 ? dpi : 96;
+  scale_ = ScaleOf(dpi_);
+  scene_.SetScale(scale_);
+}
+
 void SkinForm::DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title) {
   desc.title = title;
   // No caption and no frame: the client area is the whole window. Child
   // windows (browser frame, check boxes) are left out of the painting.
   desc.style = WS_POPUP | WS_CLIPCHILDREN;
   desc.exStyle = WS_EX_APPWINDOW;
-  desc.width = width;
-  desc.height = height;
+  const double scale = ScaleOf(StartDpi());
+  desc.width = ToPixel(width * scale);
+  desc.height = ToPixel(height * scale);
   desc.background = RGB(255, 255, 255);
 }
 
@@ -94,6 +105,7 @@ int SkinForm::AddLabel(std::u16string name, int index, std::u16string text, cons
   e.name = std::move(name);
   e.index = index;
   auto v = std::make_unique<Visual>();
+  v->fontSpec = font;
   v->font = MakeFont(font);
   v->color = color;
   visuals_.push_back(std::move(v));
@@ -147,9 +159,10 @@ void SkinForm::SetLine(int id, double x1, double y1, double x2, double y2) {
 void SkinForm::SetLabelText(int id, std::u16string text) {
   Element& e = scene_.at(id);
   e.text = std::move(text);
+  // Measured at the window's dpi, kept in 96-dpi pixels.
   SIZE sz = MeasureText(visuals_.at(static_cast<size_t>(id))->font.get(), win::W(e.text));
-  e.box.width = sz.cx;
-  e.box.height = sz.cy;
+  e.box.width = sz.cx / scale_;
+  e.box.height = sz.cy / scale_;
   Changed(id);
 }
 
@@ -164,13 +177,24 @@ void SkinForm::SetPicture(int id, const Picture* picture) {
 }
 
 void SkinForm::SetCursorPicture(const Picture* icon, int hotX, int hotY) {
+  cursorPicture_ = icon;
+  hotX_ = hotX;
+  hotY_ = hotY;
   handCursor_.reset();
   if (!icon || !icon->icon()) return;
+  // The cursor at the window's scale: the icon's image of that size.
+  const int size = ToPixel(icon->width() * scale_);
+  win::UniqueIcon sized;
+  HICON source = icon->icon();
+  if (size != icon->width()) {
+    sized.reset(icon->IconOfSize(size));
+    if (sized) source = sized.get();
+  }
   ICONINFO ii{};
-  if (!::GetIconInfo(icon->icon(), &ii)) return;
+  if (!::GetIconInfo(source, &ii)) return;
   ii.fIcon = FALSE;
-  ii.xHotspot = static_cast<DWORD>(hotX);
-  ii.yHotspot = static_cast<DWORD>(hotY);
+  ii.xHotspot = static_cast<DWORD>(ToPixel(hotX * scale_));
+  ii.yHotspot = static_cast<DWORD>(ToPixel(hotY * scale_));
   handCursor_.reset(::CreateIconIndirect(&ii));
   if (ii.hbmColor) ::DeleteObject(ii.hbmColor);
   if (ii.hbmMask) ::DeleteObject(ii.hbmMask);
@@ -242,7 +266,7 @@ void SkinForm::SyncTooltips() {
   for (int id = 0; id < scene_.size(); ++id) {
     const Element& e = scene_.at(id);
     if (!e.visible || e.tooltip.empty() || e.kind == Kind::kLine) continue;
-    PixelRect r = PixelBox(e);
+    PixelRect r = PixelBox(e, scale_);
     ti.uFlags = 0;
     ti.uId = static_cast<UINT_PTR>(id) + 1;
     ti.rect = {r.left, r.top, r.right, r.bottom};
@@ -339,12 +363,12 @@ void SkinForm::Paint(HDC dc, const RECT& rc) {
     switch (e.kind) {
       case Kind::kImage: {
         if (!v.picture) break;
-        PixelRect r = PixelBox(e);
-        v.picture->Draw(dc, r.left, r.top, r.right - r.left, r.bottom - r.top);
+        PixelRect r = PixelBox(e, scale_);
+        v.picture->Draw(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, scale_);
         break;
       }
       case Kind::kLabel: {
-        PixelRect r = PixelBox(e);
+        PixelRect r = PixelBox(e, scale_);
         win::SelectGuard sel(dc, v.font.get());
         ::SetTextColor(dc, v.color);
         std::wstring text = win::W(e.text);
@@ -352,11 +376,11 @@ void SkinForm::Paint(HDC dc, const RECT& rc) {
         break;
       }
       case Kind::kLine: {
-        PixelLine l = PixelLineOf(e);
-        win::UniquePen pen(::CreatePen(PS_SOLID, 1, v.color));
-        win::SelectGuard sel(dc, pen.get());
-        ::MoveToEx(dc, l.x1, l.y1, nullptr);
-        ::LineTo(dc, l.x2, l.y2);
+        // One 96-dpi pixel thick at every scale.
+        const PixelRect band = LineBand(e, scale_);
+        const RECT r{band.left, band.top, band.right, band.bottom};
+        win::UniqueBrush brush(::CreateSolidBrush(v.color));
+        ::FillRect(dc, &r, brush.get());
         break;
       }
     }
@@ -389,6 +413,26 @@ win::UniqueBitmap SkinForm::Snapshot() {
 LRESULT SkinForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   HWND h = hWndIfLoaded();
   switch (msg) {
+    case WM_CREATE:
+      SetDpi(win::WindowDpi(h));
+      break;
+    case WM_DPICHANGED: {
+      SetDpi(HIWORD(wp));
+      for (int id = 0; id < scene_.size(); ++id) {
+        if (scene_.at(id).kind != Kind::kLabel) continue;
+        Visual& v = *visuals_.at(static_cast<size_t>(id));
+        v.font = MakeFont(v.fontSpec);
+        SetLabelText(id, scene_.at(id).text);
+      }
+      SetCursorPicture(cursorPicture_, hotX_, hotY_);
+      const RECT* proposed = reinterpret_cast<const RECT*>(lp);
+      ::SetWindowPos(h, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
+                     proposed->bottom - proposed->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      Skin_DpiChanged();
+      toolsDirty_ = true;
+      ::InvalidateRect(h, nullptr, FALSE);
+      return 0;
+    }
     case WM_ERASEBKGND:
       return 1;  // the paint covers everything
     case WM_PAINT: {

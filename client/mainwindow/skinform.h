@@ -55,9 +55,19 @@ class SkinForm : public win::Form {
   // top-down bitmap of the client size.
   win::UniqueBitmap Snapshot();
 
+  // The window's pixels per 96-dpi pixel (its dpi / 96). Elements are
+  // placed in 96-dpi pixels and shown at this scale.
+  double Scale() const { return scale_; }
+  int Dpi() const { return dpi_; }
+  // A font of the spec at the window's dpi.
+  win::UniqueFont MakeFont(const FontSpec& f) const;
+
  protected:
-  // Window styles of a skinned window; forms adjust the title and place.
+  // Window styles of a skinned window of width x height 96-dpi pixels at
+  // the dpi new windows start at; forms adjust the title and place.
   static void DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title);
+  // The dpi and scale a new window starts at.
+  static int StartDpi();
 
   // Building the elements, topmost first (from Form_CreateControls).
   int AddImage(std::u16string name, int index, const Picture* picture, bool stretch = false,
@@ -81,12 +91,17 @@ class SkinForm : public win::Form {
   virtual void Skin_MouseDown(int target, const MouseArgs& a) {}
   virtual void Skin_MouseUp(int target, const MouseArgs& a) {}
   virtual void Skin_Click(int target) {}
+  // The window moved to a monitor of another dpi: the labels are measured
+  // anew and the window took the size the system proposed; the form places
+  // its child windows again.
+  virtual void Skin_DpiChanged() {}
 
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   struct Visual {
     const Picture* picture = nullptr;
+    FontSpec fontSpec;
     win::UniqueFont font;
     COLORREF color = RGB(0, 0, 0);
     std::wstring tooltip;
@@ -98,6 +113,7 @@ class SkinForm : public win::Form {
   void SyncTooltips();
   void EnsureTooltip();
   void ApplyCursorNow();
+  void SetDpi(int dpi);
 
   Scene scene_;
   std::vector<std::unique_ptr<Visual>> visuals_;
@@ -106,6 +122,10 @@ class SkinForm : public win::Form {
   std::vector<UINT_PTR> tools_;
   bool toolsDirty_ = false;
   win::UniqueIcon handCursor_;  // a cursor made with CreateIconIndirect
+  const Picture* cursorPicture_ = nullptr;
+  int hotX_ = 0, hotY_ = 0;
+  int dpi_ = 96;
+  double scale_ = 1.0;
 };
 
 }  // namespace skin

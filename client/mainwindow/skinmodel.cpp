@@ -1,18 +1,39 @@
 #include "client/mainwindow/skinmodel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace skin {
 
 int ToPixel(double v) { return static_cast<int>(std::floor(v + 0.5)); }
 
-PixelRect PixelBox(const Element& e) {
-  const int l = ToPixel(e.box.left);
-  const int t = ToPixel(e.box.top);
-  return {l, t, l + ToPixel(e.box.width), t + ToPixel(e.box.height)};
+double ScaleOf(int dpi) { return dpi > 0 ? dpi / 96.0 : 1.0; }
+
+PixelRect PixelBox(const Element& e, double scale) {
+  const int l = ToPixel(e.box.left * scale);
+  const int t = ToPixel(e.box.top * scale);
+  return {l, t, l + ToPixel(e.box.width * scale), t + ToPixel(e.box.height * scale)};
 }
 
 PixelLine PixelLineOf(const Element& e) { return {ToPixel(e.x1), ToPixel(e.y1), ToPixel(e.x2), ToPixel(e.y2)}; }
+
+PixelRect LineBand(const Element& e, double scale) {
+  // The 96-dpi pixels the line covers (the end point excluded, as a pen
+  // draws it), then their edges scaled.
+  const PixelLine l = PixelLineOf(e);
+  int x0 = std::min(l.x1, l.x2), x1 = std::max(l.x1, l.x2);
+  int y0 = std::min(l.y1, l.y2), y1 = std::max(l.y1, l.y2);
+  if (x0 == x1) ++x1;
+  if (y0 == y1) ++y1;
+  PixelRect r{ToPixel(x0 * scale), ToPixel(y0 * scale), ToPixel(x1 * scale), ToPixel(y1 * scale)};
+  if (r.right <= r.left) r.right = r.left + 1;
+  if (r.bottom <= r.top) r.bottom = r.top + 1;
+  return r;
+}
+
+PixelRect ScaleEdges(double left, double top, double right, double bottom, double scale) {
+  return {ToPixel(left * scale), ToPixel(top * scale), ToPixel(right * scale), ToPixel(bottom * scale)};
+}
 
 int Scene::Add(Element e) {
   elements_.push_back(std::move(e));
@@ -30,7 +51,7 @@ int Scene::HitTest(int x, int y) const {
   for (int i = 0; i < size(); ++i) {
     const Element& e = elements_[static_cast<size_t>(i)];
     if (!e.visible || e.kind == Kind::kLine) continue;
-    if (PixelBox(e).Contains(x, y)) return i;
+    if (PixelBox(e, scale_).Contains(x, y)) return i;
   }
   return kSurface;
 }

@@ -51,8 +51,20 @@ struct Element {
 // Fractional coordinates land on the nearest pixel, halves going down and
 // right (so the bottom border at H - 1.5 is the window's last row).
 int ToPixel(double v);
-PixelRect PixelBox(const Element& e);
+
+// Elements are placed in pixels at 96 dpi; a window shows them at its scale
+// (its dpi / 96): 1, 1.25, 1.5, 2. At scale 1 the pixels are the places.
+double ScaleOf(int dpi);
+// The element's box in window pixels; its size is the size times the scale.
+PixelRect PixelBox(const Element& e, double scale = 1.0);
 PixelLine PixelLineOf(const Element& e);
+// A horizontal or vertical line as the band of window pixels it covers:
+// the 96-dpi pixel row or column it lies on, scaled, at least one pixel
+// thick. A slanted line gives its bounding band.
+PixelRect LineBand(const Element& e, double scale = 1.0);
+// Edges of a rectangle given in 96-dpi pixels, each scaled to the nearest
+// pixel, so neighbouring rectangles stay neighbours.
+PixelRect ScaleEdges(double left, double top, double right, double bottom, double scale);
 
 inline constexpr int kSurface = -1;  // the form itself, under every element
 
@@ -67,14 +79,18 @@ class Scene {
   // Id of the element with that name and index; -1 when there is none.
   int Find(std::u16string_view name, int index = -1) const;
 
-  // The topmost visible image or label under pixel (x, y); kSurface when
-  // none. Lines take no mouse.
+  // The topmost visible image or label under window pixel (x, y);
+  // kSurface when none. Lines take no mouse.
   int HitTest(int x, int y) const;
+  // The window's scale (dpi / 96) the pixels of HitTest are at.
+  void SetScale(double scale) { scale_ = scale > 0 ? scale : 1.0; }
+  double Scale() const { return scale_; }
   // Visible elements, bottommost first: the order to paint them in.
   std::vector<int> DrawOrder() const;
 
  private:
   std::vector<Element> elements_;
+  double scale_ = 1.0;
 };
 
 // Mouse buttons as the handlers see them.

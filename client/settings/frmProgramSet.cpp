@@ -6,6 +6,7 @@
 #include "artwork/resource.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
+#include "common/win/dpi.h"
 #include "common/win/winstr.h"
 
 namespace {
@@ -28,16 +29,8 @@ constexpr BoxSpec kBoxes[4] = {
     {L"创建桌面快捷方式", 32, 112, 121, 17},
 };
 
-// The dialog's default font: 宋体 9 points.
-win::UniqueFont DialogFont() {
-  LOGFONTW lf{};
-  win::WindowDc screen(nullptr);
-  lf.lfHeight = -static_cast<LONG>(std::lround(9.0 * ::GetDeviceCaps(screen.get(), LOGPIXELSY) / 72.0));
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = GB2312_CHARSET;
-  wcsncpy_s(lf.lfFaceName, L"宋体", _TRUNCATE);
-  return win::UniqueFont(::CreateFontIndirectW(&lf));
-}
+// The dialog's default font, for the boxes.
+const skin::FontSpec kBoxFont{L"宋体", 9};
 
 }  // namespace
 
@@ -70,13 +63,12 @@ void frmProgramSet::LoadPictures() {
   btnHover_ = skin::Picture::FromBitmapResource(IDB_BTN_HOVER);
   btnActive_ = skin::Picture::FromBitmapResource(IDB_BTN_ACTIVE);
   hand_ = skin::Picture::FromIconResource(IDI_HANDPOINTER, 32);
+  // The sizes the shell asks for at this dpi.
   HINSTANCE inst = ::GetModuleHandleW(nullptr);
-  bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
-                                                 ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
-  smallIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXSMICON),
-                                                   ::GetSystemMetrics(SM_CYSMICON), 0)));
-  boxFont_ = DialogFont();
+  const int dpi = StartDpi();
+  const int big = win::MetricForDpi(SM_CXICON, dpi), small = win::MetricForDpi(SM_CXSMICON, dpi);
+  bigIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON, big, big, 0)));
+  smallIcon_.reset(static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(IDI_VELBOX), IMAGE_ICON, small, small, 0)));
 }
 
 void frmProgramSet::DescribeWindow(win::FormWindowSpec& desc) {
@@ -147,16 +139,38 @@ void frmProgramSet::Form_CreateControls() {
 
 void frmProgramSet::CreateCheckBoxes() {
   HWND dialog = hWndIfLoaded();
+  boxFont_ = MakeFont(kBoxFont);
   // Created in the tab order, which Tab follows.
   for (int index : settings::kTabOrder) {
     const BoxSpec& b = kBoxes[index];
-    HWND box = ::CreateWindowExW(0, L"BUTTON", b.caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                                 b.x, b.y, b.w, b.h, dialog, reinterpret_cast<HMENU>(INT_PTR{kCheckIdBase + index}),
+    HWND box = ::CreateWindowExW(0, L"BUTTON", b.caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0,
+                                 0, 0, dialog, reinterpret_cast<HMENU>(INT_PTR{kCheckIdBase + index}),
                                  ::GetModuleHandleW(nullptr), nullptr);
-    if (box) ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(boxFont_.get()), FALSE);
     check_[static_cast<size_t>(index)] = box;
   }
+  PlaceCheckBoxes();
   focus_ = check_[0];
+}
+
+void frmProgramSet::PlaceCheckBoxes() {
+  // Their places and font at the window's scale.
+  for (int index : settings::kTabOrder) {
+    const BoxSpec& b = kBoxes[index];
+    HWND box = check_[static_cast<size_t>(index)];
+    if (!box) continue;
+    const skin::PixelRect r = skin::ScaleEdges(b.x, b.y, b.x + b.w, b.y + b.h, Scale());
+    ::MoveWindow(box, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    ::SendMessageW(box, WM_SETFONT, reinterpret_cast<WPARAM>(boxFont_.get()), TRUE);
+  }
+}
+
+void frmProgramSet::Skin_DpiChanged() {
+  if (!hWndIfLoaded()) return;
+  // The boxes let go of the old font before it goes.
+  win::UniqueFont old = std::move(boxFont_);
+  boxFont_ = MakeFont(kBoxFont);
+  PlaceCheckBoxes();
+  Layout();
 }
 
 void frmProgramSet::Form_Load() {
@@ -189,9 +203,10 @@ void frmProgramSet::Layout() {
   ::GetClientRect(h, &rc);
   SetLabelText(ids_.title, u"设置中心");
 
+  // Placed in 96-dpi pixels: the client size over the window's scale.
   settings::DialogInput in;
-  in.width = rc.right;
-  in.height = rc.bottom;
+  in.width = rc.right / Scale();
+  in.height = rc.bottom / Scale();
   in.iconWidth = El(ids_.icon).box.width;
   in.titleWidth = El(ids_.title).box.width;
   in.titleHeight = El(ids_.title).box.height;

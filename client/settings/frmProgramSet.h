@@ -36,6 +36,7 @@ class frmProgramSet : public skin::SkinForm {
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_MouseUp(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
+  void Skin_DpiChanged() override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
@@ -43,6 +44,7 @@ class frmProgramSet : public skin::SkinForm {
 
   void LoadPictures();
   void CreateCheckBoxes();
+  void PlaceCheckBoxes();
   void LoadOptState();
   void Layout();
   void Apply();

@@ -120,7 +120,7 @@ bool AppendElement(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* nam
 
 }  // namespace
 
-std::wstring ConfigPath() { return win::AppFolder() + win::W(product::kConfigFile); }
+std::wstring ConfigPath() { return win::AppFile(win::W(product::kConfigFile)); }
 
 bool ConfigFileExists() { return win::IsNormalFile(ConfigPath()); }
 

@@ -19,6 +19,13 @@ UINT ActivateMessage() {
   return msg;
 }
 
+// wParam 0: posted while the window is being shown; 1: posted again from
+// the message loop, so that it comes after the show's activation message.
+UINT ShownMessage() {
+  static const UINT msg = ::RegisterWindowMessageW(L"velForm.Shown");
+  return msg;
+}
+
 bool RegisterFormClass(const wchar_t* name, WNDPROC proc) {
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
@@ -191,6 +198,7 @@ void Form::OnNcDestroy() {
   hwnd_ = nullptr;
   pendingState_ = -1;
   pointer_ = kDefaultPointer;
+  shown_ = false;
   if (--g_loaded == 0 && g_endWhenNoneLoaded) ::PostQuitMessage(0);
 }
 
@@ -201,6 +209,12 @@ LRESULT Form::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wp) != WA_INACTIVE) ::PostMessageW(hwnd_, ActivateMessage(), 0, 0);
+      break;
+    case WM_WINDOWPOSCHANGED:
+      if (!shown_ && (reinterpret_cast<const WINDOWPOS*>(lp)->flags & SWP_SHOWWINDOW)) {
+        shown_ = true;
+        ::PostMessageW(hwnd_, ShownMessage(), 0, 0);
+      }
       break;
     case WM_SIZE:
       Form_Resize();
@@ -231,6 +245,14 @@ LRESULT Form::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       if (msg == ActivateMessage()) {
         // Only while the window still is the active one it came for.
         if (hwnd_ && ::GetActiveWindow() == hwnd_) Form_Activate();
+        return 0;
+      }
+      if (msg == ShownMessage()) {
+        if (wp == 0) {
+          ::PostMessageW(hwnd_, ShownMessage(), 1, 0);
+        } else {
+          Form_Shown();
+        }
         return 0;
       }
       break;

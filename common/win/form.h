@@ -91,6 +91,11 @@ class Form {
   // Each time the window becomes the active window; runs from the message
   // loop, after the activation itself has finished.
   virtual void Form_Activate() {}
+  // Once per load, after the first show and after what that show brought
+  // (its activation, if any) has been handled; a window the system showed
+  // without activating it, or that lost the activation at once, gets this
+  // and no Form_Activate.
+  virtual void Form_Shown() {}
   virtual void Form_Resize() {}
   // The window is about to go; its children still exist.
   virtual void Form_Unload() {}
@@ -109,6 +114,7 @@ class Form {
   HWND hwnd_ = nullptr;
   HBRUSH background_ = nullptr;
   bool modal_ = false;
+  bool shown_ = false;  // the first show of this load was seen
   std::vector<HWND> disabledByModal_;
   int pendingState_ = -1;
   int pointer_ = kDefaultPointer;

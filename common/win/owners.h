@@ -79,6 +79,11 @@ struct GdiTraits {
   static Handle Invalid() noexcept { return nullptr; }
   static void Close(Handle h) noexcept { ::DeleteObject(h); }
 };
+struct WindowTraits {  // a window this code created and destroys itself
+  using Handle = HWND;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::DestroyWindow(h); }
+};
 struct MemDcTraits {
   using Handle = HDC;
   static Handle Invalid() noexcept { return nullptr; }
@@ -96,6 +101,7 @@ using UniqueFont = Unique<GdiTraits<HFONT>>;
 using UniqueBrush = Unique<GdiTraits<HBRUSH>>;
 using UniquePen = Unique<GdiTraits<HPEN>>;
 using UniqueMemDc = Unique<MemDcTraits>;
+using UniqueWindow = Unique<WindowTraits>;
 
 // Selects a GDI object into a DC for a scope and puts the old one back.
 class SelectGuard {

@@ -4,6 +4,9 @@
 
 #include <optional>
 
+#include "common/product.h"
+#include "common/win/winstr.h"
+
 namespace win {
 
 namespace {
@@ -44,6 +47,10 @@ const std::wstring& AppFolder() {
     return p.substr(0, slash);
   }();
   return folder;
+}
+
+std::wstring AppFile(std::wstring_view literal) {
+  return W(product::InAppFolder(U(AppFolder()), U(literal)));
 }
 
 const std::wstring& ExeBaseName() {

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace win {
 
 // Folder of the running executable, without a trailing separator
 // (except at a drive root, as the platform reports it).
 const std::wstring& AppFolder();
+// The program folder joined with a literal that begins with "\\"
+// (product::kConfigFile, ...), with one separator also at a drive root.
+std::wstring AppFile(std::wstring_view literal);
 // File name of the executable without its extension ("velBox").
 const std::wstring& ExeBaseName();
 // Full path of the running executable.

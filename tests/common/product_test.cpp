@@ -18,4 +18,17 @@ TEST(Addresses, HaveSchemeAndNoTrailingSlash) {
   EXPECT_NE(product::WebHome().back(), u'/');
 }
 
+TEST(InAppFolder, OneSeparatorBetweenFolderAndFileAlsoAtADriveRoot) {
+  for (const char16_t* literal : {product::kConfigFile, product::kIconFile, product::kUpdaterFile}) {
+    const std::u16string name = std::u16string(literal).substr(1);
+    EXPECT_EQ(product::InAppFolder(u"C:\\Program Files\\Velmora", literal), u"C:\\Program Files\\Velmora\\" + name);
+    EXPECT_EQ(product::InAppFolder(u"C:\\", literal), u"C:\\" + name);
+    EXPECT_EQ(product::InAppFolder(u"\\\\server\\share\\", literal), u"\\\\server\\share\\" + name);
+  }
+  EXPECT_EQ(product::InAppFolder(u"D:\\", product::kDownloadFolder), u"D:\\DownTmp\\");
+  EXPECT_EQ(product::InAppFolder(u"D:\\app", product::kDownloadFolder), u"D:\\app\\DownTmp\\");
+  // Only the folder's own separator is dropped, never a character of the name.
+  EXPECT_EQ(product::InAppFolder(u"", product::kConfigFile), u"\\cfg.xml");
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "artwork/resource.h"
 #include "client/mainwindow/picture.h"
+#include "client/mainwindow/skinmodel.h"
 
 namespace {
 
@@ -51,14 +52,25 @@ TEST(Artwork, PicturesHaveTheirSizes) {
     ASSERT_TRUE(p) << w.id;
     EXPECT_EQ(p.width(), w.w) << w.id;
     EXPECT_EQ(p.height(), w.h) << w.id;
+    // Each drawn again for 125, 150 and 200 %, at that size (the strip
+    // is stretched across anyway and keeps its 7 columns).
+    int k = 1;
+    for (double scale : {1.25, 1.5, 2.0}) {
+      skin::Picture big = skin::Picture::FromBitmapResource(w.id + skin::Picture::kScaleStep * k++);
+      ASSERT_TRUE(big) << w.id << " at " << scale;
+      EXPECT_EQ(big.width(), w.id == IDB_TOP ? 7 : skin::ToPixel(w.w * scale)) << w.id << " at " << scale;
+      EXPECT_EQ(big.height(), skin::ToPixel(w.h * scale)) << w.id << " at " << scale;
+    }
   }
 }
 
 TEST(Artwork, IconsHaveTheirImages) {
-  EXPECT_EQ(GroupImages(IDI_VELBOX),
-            (std::vector<IconImage>{{32, 8}, {256, 32}, {16, 24}, {32, 24}, {48, 24}}));
-  EXPECT_EQ(GroupImages(IDI_TRAY), (std::vector<IconImage>{{16, 24}}));
-  EXPECT_EQ(GroupImages(IDI_HANDPOINTER), (std::vector<IconImage>{{32, 4}}));
+  // The sizes the shell asks for at 100 to 200 %: small 16, 20, 24, 32;
+  // large 32, 40, 48, 64; the hand cursor 32, 40, 48, 64.
+  EXPECT_EQ(GroupImages(IDI_VELBOX), (std::vector<IconImage>{{32, 8}, {256, 32}, {16, 24}, {32, 24}, {48, 24},
+                                                              {20, 32}, {24, 32}, {40, 32}, {64, 32}}));
+  EXPECT_EQ(GroupImages(IDI_TRAY), (std::vector<IconImage>{{16, 24}, {20, 32}, {24, 32}, {32, 32}}));
+  EXPECT_EQ(GroupImages(IDI_HANDPOINTER), (std::vector<IconImage>{{32, 4}, {40, 4}, {48, 4}, {64, 4}}));
   skin::Picture tray = skin::Picture::FromIconResource(IDI_TRAY, 16);
   ASSERT_TRUE(tray);
   EXPECT_NE(tray.icon(), nullptr);

@@ -4,6 +4,7 @@
 #include <ocidl.h>
 
 #include <gtest/gtest.h>
+#include <mshtmhst.h>
 
 #include <algorithm>
 #include <functional>
@@ -134,6 +135,11 @@ TEST_F(BrowserHostTest, ParentWindowEndingFirstStillTearsDownCleanly) {
   parent = nullptr;
   host.Destroy();
   EXPECT_EQ(BrowserHost::LiveObjectsForTesting(), 0);
+}
+
+TEST_F(BrowserHostTest, TheControlHearsFromItsSiteThatTheHostIsDpiAware) {
+  ASSERT_TRUE(host.Create(parent, rc, &events));
+  EXPECT_NE(host.HostFlagsForTesting() & DOCHOSTUIFLAG_DPI_AWARE, 0u);
 }
 
 TEST_F(BrowserHostTest, SetRectPlacesTheControlAlsoOutsideTheParent) {

@@ -253,4 +253,60 @@ TEST_F(FrmMainTest, CloseButtonAndAltF4TakeTheSystemClosePath) {
   EXPECT_FALSE(f.IsLoaded());
 }
 
+// The first activation's work does not depend on the activation: a window
+// shown without it (the show does not activate, another window keeps the
+// foreground) or one that loses it before the work would run still does the
+// work once, right after its first show; later activations add nothing.
+TEST(FrmMainFirstActivation, RunsOnceWhenTheShowDoesNotLeaveTheWindowActive) {
+  win::Form::SetEndWhenNoneLoaded(false);
+  win::OleScope ole;
+  testsupport::TempDir folder;
+  testsupport::AppFolderScope app{folder.path()};
+  ASSERT_TRUE(testsupport::WriteFileBytes(
+      folder / L"cfg.xml",
+      "<config><autorun></autorun><shortlnk></shortlnk><closetotray>0</closetotray><ver>1.0.0</ver></config>"));
+  win::UniqueWindow other(::CreateWindowExW(0, L"STATIC", L"foreground", WS_POPUP | WS_VISIBLE, 0, 0, 40, 40,
+                                            nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(other);
+  frmMain& f = frmMain::Instance();
+  for (const bool showActivates : {false, true}) {
+    SCOPED_TRACE(showActivates ? "activated by the show, then not" : "shown without activation");
+    f.bActivated = false;
+    f.m_strOpenNet.clear();
+    ::SetForegroundWindow(other.get());
+    ::SetActiveWindow(other.get());
+    HWND h = f.hWnd();
+    ASSERT_NE(h, nullptr);
+    if (showActivates) {
+      ::ShowWindow(h, SW_SHOW);
+      ::SetActiveWindow(other.get());  // before the activation's own message is handled
+    } else {
+      ::ShowWindow(h, SW_SHOWNA);
+    }
+    ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated; }));
+    EXPECT_NE(::GetActiveWindow(), h);
+    EXPECT_EQ(f.m_strOpenNet, win::W(product::MusicHome()));
+    EXPECT_TRUE(f.WebBrowser1.IsCreated());
+    RECT rc;
+    ::GetWindowRect(h, &rc);
+    EXPECT_EQ(rc.right - rc.left, 1000);
+
+    // A later activation does not run the work again (it would set the
+    // address anew).
+    f.m_strOpenNet = L"unchanged";
+    ::SetForegroundWindow(h);
+    ::SetActiveWindow(h);
+    win::WaitWithMessages(1000);
+    EXPECT_EQ(::GetActiveWindow(), h);
+    EXPECT_EQ(f.m_strOpenNet, L"unchanged");
+
+    f.Unload();
+    frmMenu::Instance().Unload();
+    frmProgramSet::Instance().Unload();
+    if (modTray::IsTrayIconWanted()) modTray::RemoveTrayIcon();
+    win::DoEvents();
+  }
+  win::Form::SetEndWhenNoneLoaded(true);
+}
+
 }  // namespace

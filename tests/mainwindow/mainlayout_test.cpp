@@ -40,12 +40,39 @@ TEST(MainLayout, CentredOnEvenOddAndSmallScreens) {
       {At96(1000, 710), 0, 0},
       {At96(800, 600), -100, -55},
       {At96(799, 599), -100, -55},    // -3015 -> -1507; -1665 -> -832 twips
-      {{1280, 1024, 12, 12}, 140, 157},
-      {{1279, 1023, 12, 12}, 140, 157},  // 1674 twips = 139.5 px; 1878 = 156.5 px
   };
   for (const auto& c : cases) {
     Layout l = LayoutMain(c.s, 104, 16);
     EXPECT_EQ(l.window, (PixelRect{c.left, c.top, c.left + 1000, c.top + 710})) << c.s.width << "x" << c.s.height;
+  }
+}
+
+// At 120, 144 and 192 dpi the window measures 1000 x 710 times the scale
+// and is centred on the screen in its pixels; the frame's edges are scaled
+// and the border stays outside it.
+TEST(MainLayout, ScaledWithTheWindowsDpi) {
+  struct {
+    int dpi;
+    Screen s;
+    PixelRect window, frame, browser;
+  } cases[] = {
+      // 1600 x 1280 screen pixels at 125 %: (1600 - 1250) / 2; 235.5 goes up at 150 %.
+      {120, {1600, 1280, 12, 12}, {175, 196, 1425, 1084}, {3, 44, 1249, 885}, {-2, -2, 1247, 842}},
+      {144, {1920, 1536, 10, 10}, {210, 236, 1710, 1301}, {3, 53, 1499, 1062}, {-2, -2, 1497, 1010}},
+      {192, {2560, 2048, 7.5, 7.5}, {280, 314, 2280, 1734}, {4, 70, 1998, 1416}, {-3, -3, 1995, 1347}},
+      // An odd screen at 125 %: 1674 twips = 139.5 px goes up.
+      {120, {1529, 1279, 12, 12}, {140, 196, 1390, 1084}, {3, 44, 1249, 885}, {-2, -2, 1247, 842}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dpi);
+    Layout l = LayoutMain(c.s, 104, 16);
+    EXPECT_DOUBLE_EQ(l.scale, skin::ScaleOf(c.dpi));
+    EXPECT_EQ(l.window, c.window);
+    EXPECT_EQ(l.picFrame, c.frame);
+    EXPECT_EQ(l.browser1, c.browser);
+    // The chrome is placed in 96-dpi pixels whatever the scale.
+    EXPECT_DOUBLE_EQ(l.chrome.close.left, 962);
+    EXPECT_EQ(l.chrome.line4, (skin::LineCoords{0, 708.5, 1000, 708.5}));
   }
 }
 

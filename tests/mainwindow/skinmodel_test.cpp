@@ -87,6 +87,35 @@ TEST(SkinScene, FractionalCoordinatesLandOnTheNearestPixel) {
   EXPECT_EQ(PixelBox(label), (PixelRect{45, 10, 141, 26}));
 }
 
+// At a scale the boxes grow with it, the border lines keep to the window's
+// last row and column and are as thick as one 96-dpi pixel, and the mouse
+// finds the elements at their scaled places.
+TEST(SkinScene, ScaledPlacesBandsAndHits) {
+  EXPECT_DOUBLE_EQ(ScaleOf(96), 1);
+  EXPECT_DOUBLE_EQ(ScaleOf(144), 1.5);
+  Element close = Image(u"imgClose", 0, 238, 2, 36, 20);
+  EXPECT_EQ(PixelBox(close, 1.25), (PixelRect{298, 3, 343, 28}));   // 297.5, 2.5, 45 x 25
+  EXPECT_EQ(PixelBox(close, 2), (PixelRect{476, 4, 548, 44}));
+  // The dialog, 276 x 267: its window is 345 x 334 at 125 %, 414 x 401 at 150 %.
+  const Element right = Line(275, 0, 275, 267), bottom = Line(0, 267 - 1.5, 276, 267 - 1.5), left = Line(0, 0, 0, 267);
+  EXPECT_EQ(LineBand(right, 1), (PixelRect{275, 0, 276, 267}));
+  EXPECT_EQ(LineBand(bottom, 1), (PixelRect{0, 266, 276, 267}));
+  EXPECT_EQ(LineBand(right, 1.25), (PixelRect{344, 0, 345, 334}));
+  EXPECT_EQ(LineBand(bottom, 1.25), (PixelRect{0, 333, 345, 334}));
+  EXPECT_EQ(LineBand(bottom, 1.5), (PixelRect{0, 399, 414, 401}));
+  EXPECT_EQ(LineBand(left, 1.5), (PixelRect{0, 0, 2, 401}));
+  EXPECT_EQ(LineBand(left, 2), (PixelRect{0, 0, 2, 534}));
+  EXPECT_EQ(ScaleEdges(2, 35, 999, 708, 1.5), (PixelRect{3, 53, 1499, 1062}));
+
+  Strip st;
+  st.s.SetScale(1.5);
+  EXPECT_EQ(st.s.HitTest(1455, 15), st.close0);
+  EXPECT_EQ(st.s.HitTest(1443, 3), st.close0);  // 962 x 1.5: the button's first column
+  EXPECT_EQ(st.s.HitTest(1441, 10), st.top);    // the gap
+  EXPECT_EQ(st.s.HitTest(500, 52), st.top);     // the strip ends at 52.5
+  EXPECT_EQ(st.s.HitTest(500, 53), kSurface);
+}
+
 TEST(SkinMouse, APressKeepsTheMouseUntilItsRelease) {
   Strip st;
   MouseRouter r;

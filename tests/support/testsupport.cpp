@@ -13,6 +13,18 @@ namespace testsupport {
 
 namespace {
 
+// The programs are per-monitor dpi-aware through their manifest; the test
+// programs have none and say so here, before any window exists.
+[[maybe_unused]] const bool g_dpiAware = [] {
+  using Fn = BOOL(WINAPI*)(HANDLE);
+  HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  auto set = user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(
+                          ::GetProcAddress(user32, "SetProcessDpiAwarenessContext")))
+                    : nullptr;
+  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+  return set && set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));
+}();
+
 struct InetTraits {
   using Handle = HINTERNET;
   static Handle Invalid() noexcept { return nullptr; }

@@ -44,6 +44,18 @@ def wine_env():
     return env
 
 
+def display():
+    """The harness's virtual display."""
+    return wine_env().get("DISPLAY")
+
+
+def shot(save_as=None):
+    """The whole screen as the display shows it (tests/support/screen.py);
+    save_as names a PNG under the build's screenshots folder."""
+    from tests.support import screen
+    return screen.Shot(display(), save_as=BUILD / "screenshots" / save_as if save_as else None)
+
+
 def windows_path(p):
     """The Windows path of a file inside the prefix's drive C."""
     rel = Path(p).resolve().relative_to(DRIVE_C.resolve())
