@@ -14,14 +14,18 @@ misread is refused instead of published.
 
 With --key (the publisher's P-256 private key in PEM, used through the
 openssl command) the manifest also carries "<sha256>", the installer's
-SHA-256 in hex, and "<signature>", base64 of the ECDSA signature (r || s,
-64 bytes) over the values of version, downurl, exename, filesize and
-sha256, each followed by a line feed. An updater built with the matching
-public key (VELBOX_UPDATE_PUBKEY) takes only such offers. The signature is
-checked against the key's public half before anything is written.
+SHA-256 in hex, "<expires>", the end of the offer (UTC,
+YYYY-MM-DDTHH:MM:SSZ; --expires, 14 days from now unless given), and
+"<signature>", base64 of the ECDSA signature (r || s, 64 bytes) over the
+values of version, downurl, exename, filesize, sha256 and expires, each
+followed by a line feed. An updater built with the matching public key
+(VELBOX_UPDATE_PUBKEY) takes only such offers, and only until they expire:
+publish again before then. The signature is checked against the key's
+public half before anything is written.
 """
 import argparse
 import base64
+import datetime
 import hashlib
 import os
 import re
@@ -38,6 +42,12 @@ URL_RE = re.compile(r"^https?://[\x21-\x7e]+$")
 MAX_DOCUMENT = 32767
 # It turns the delay into milliseconds in 16 bits: 1 to 32 seconds.
 MAX_DELAY = 32
+# Offers end: by default two weeks after publishing; updaters refuse one
+# that ends more than this far ahead.
+DEFAULT_EXPIRY_DAYS = 14
+LONGEST_OFFER = datetime.timedelta(days=366)
+TIME_FORMAT = "%Y-%m-%dT%H:%M:%SZ"
+TIME_RE = re.compile(r"^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z$")
 
 
 # SubjectPublicKeyInfo of an uncompressed P-256 point, up to the point.
@@ -48,10 +58,37 @@ class PublishError(Exception):
     pass
 
 
-def signed_text(version, url, exename, size, sha256):
+def expiry(given=None, now=None):
+    """The "<expires>" value: `given` as a UTC time YYYY-MM-DDTHH:MM:SSZ or a
+    whole number of days from now; by default DEFAULT_EXPIRY_DAYS."""
+    now = now or datetime.datetime.now(datetime.timezone.utc)
+    if given is None or re.fullmatch(r"\d+", str(given)):
+        days = DEFAULT_EXPIRY_DAYS if given is None else int(given)
+        return (now + datetime.timedelta(days=days)).strftime(TIME_FORMAT)
+    if not TIME_RE.match(given):
+        raise PublishError(f"expiry must be YYYY-MM-DDTHH:MM:SSZ or days, got {given!r}")
+    try:
+        datetime.datetime.strptime(given, TIME_FORMAT)
+    except ValueError:
+        raise PublishError(f"expiry {given!r} is not a real time") from None
+    return given
+
+
+def expiry_warning(expires, now=None):
+    """Why updaters would refuse an offer ending at `expires`, or None."""
+    now = now or datetime.datetime.now(datetime.timezone.utc)
+    end = datetime.datetime.strptime(expires, TIME_FORMAT).replace(tzinfo=datetime.timezone.utc)
+    if end < now:
+        return f"the offer expired at {expires}: updaters refuse it"
+    if end - now > LONGEST_OFFER:
+        return f"the offer ends more than {LONGEST_OFFER.days} days ahead: updaters refuse it"
+    return None
+
+
+def signed_text(version, url, exename, size, sha256, expires):
     """What the signature covers: the field values, each followed by a line
     feed, in UTF-8 (the same text the updater forms)."""
-    values = [version, url, exename, str(size), sha256]
+    values = [version, url, exename, str(size), sha256, expires]
     if any("\n" in v for v in values):
         raise PublishError("a signed value holds a line feed")
     return "".join(v + "\n" for v in values).encode("utf-8")
@@ -142,9 +179,9 @@ def version_of(installer, given=None):
     return named
 
 
-def manifest(installer, url, delay, version=None, exename=None, key=None, openssl="openssl"):
+def manifest(installer, url, delay, version=None, exename=None, key=None, openssl="openssl", expires=None):
     """The manifest text for the installer file; signed when a private key
-    file is given."""
+    file is given, with the expiry `expires` (see expiry())."""
     version = version_of(installer, version)
     name = os.path.basename(installer)
     exename = exename or name
@@ -164,8 +201,9 @@ def manifest(installer, url, delay, version=None, exename=None, key=None, openss
     signed = ""
     if key is not None:
         digest = sha256_of(installer)
-        signature = sign(signed_text(version, url, exename, size, digest), key, openssl)
-        signed = f"<sha256>{digest}</sha256>\n<signature>{signature}</signature>\n"
+        end = expiry(expires)
+        signature = sign(signed_text(version, url, exename, size, digest, end), key, openssl)
+        signed = f"<sha256>{digest}</sha256>\n<expires>{end}</expires>\n<signature>{signature}</signature>\n"
     text = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n"
             f"<version>{version}</version>\n"
             f"<downurl>{url}</downurl>\n"
@@ -201,6 +239,8 @@ def main(argv=None):
     ap.add_argument("--version", help="version offered (default: from the file name)")
     ap.add_argument("--exename", help="name the updater stores it under (default: its file name)")
     ap.add_argument("--key", help="private key (P-256, PEM) to sign the offer with")
+    ap.add_argument("--expires", help="end of a signed offer: UTC time YYYY-MM-DDTHH:MM:SSZ or days from now "
+                    f"(default {DEFAULT_EXPIRY_DAYS})")
     ap.add_argument("--openssl", default=os.environ.get("OPENSSL", "openssl"),
                     help="the openssl command (default: $OPENSSL or openssl)")
     ap.add_argument("-o", "--output", default="update.xml", help="manifest to write (default update.xml)")
@@ -208,13 +248,21 @@ def main(argv=None):
     try:
         if not os.path.isfile(args.installer):
             raise PublishError(f"{args.installer}: no such file")
-        text = manifest(args.installer, args.url, args.delay, args.version, args.exename, args.key, args.openssl)
+        if args.expires is not None and args.key is None:
+            raise PublishError("--expires needs --key: only signed offers expire")
+        text = manifest(args.installer, args.url, args.delay, args.version, args.exename, args.key, args.openssl,
+                        args.expires)
     except PublishError as e:
         print(f"publish-update: {e}", file=sys.stderr)
         return 1
+    if args.key is not None:
+        warning = expiry_warning(text.split("<expires>")[1].split("</expires>")[0])
+        if warning:
+            print(f"publish-update: warning: {warning}", file=sys.stderr)
     write_atomically(args.output, text)
     print(f"{args.output}: {version_of(args.installer, args.version)} -> "
-          f"{text.split('<downurl>')[1].split('</downurl>')[0]}" + (" (signed)" if args.key else ""))
+          f"{text.split('<downurl>')[1].split('</downurl>')[0]}" +
+          (f" (signed, expires {text.split('<expires>')[1].split('</expires>')[0]})" if args.key else ""))
     return 0
 
 

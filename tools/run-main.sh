@@ -35,10 +35,22 @@ fi
 tools/wine-prefix.sh "$build"
 
 hosts() { grep -E "^VELBOX_$1_HOST:" "$build/CMakeCache.txt" | cut -d= -f2; }
+# The update server offers this build's installer as a release is offered:
+# signed with the key the updater carries (the build tree's own, made by the
+# windows preset). The demo's client is that version, so its updater finds
+# nothing newer.
+publish=()
+key=$(sed -n 's/^VELBOX_UPDATE_PRIVATE_KEY:INTERNAL=//p' "$build/CMakeCache.txt")
+installer=$(ls "$build"/VelmoraSetup-*.exe | head -n 1)
+if [ -n "$key" ]; then
+  python3 tools/publish-update.py "$installer" --url "http://$(hosts UPDATE)/box/" --delay 5 --key "$key" \
+    -o "$demo/update.xml"
+  publish=(--manifest "$demo/update.xml" --installer "$installer")
+fi
 python3 tools/standin/hosts.py --web "$(hosts WEB)" --music "$(hosts MUSIC)" --update "$(hosts UPDATE)" \
-  --log "$build/harness/demo-requests.jsonl" &
+  --log "$build/harness/demo-requests.jsonl" "${publish[@]}" &
 pids+=($!)
-sleep 1
+for _ in $(seq 100); do curl -s -o /dev/null "http://$(hosts UPDATE)/_ctl/log" && break; sleep 0.1; done
 
 cp "$build/velBox.exe" "$build/velUpdate.exe" "$demo/"
 [ -f artwork/Icon.ico ] && cp artwork/Icon.ico "$demo/"

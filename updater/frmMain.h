@@ -4,38 +4,35 @@
 
 #include <windows.h>
 
+#include "common/win/form.h"
 #include "common/win/owners.h"
 
 namespace updater {
 
-class frmMain {
+class frmMain : public win::Form {
  public:
-  frmMain() = default;
-  ~frmMain();
-  frmMain(const frmMain&) = delete;
-  frmMain& operator=(const frmMain&) = delete;
+  frmMain();
 
-  // Creates the window hidden and runs Form_Load; shows the window with
-  // `show` unless Form_Load closed it. False when the window is gone.
-  bool Load(int show);
-  HWND hWnd() const { return hwnd_; }
   // Interval Form_Load gave Timer1 (0 while it is not enabled).
-  UINT Timer1Interval() const { return timerInterval_; }
+  UINT Timer1Interval() const { return Timer1.Enabled() ? Timer1.Interval() : 0; }
 
-  void Form_Load();
-  void Timer1_Timer();
+  // Fires once, after the delay: the launch and the end.
+  win::FormTimer Timer1;
+
+ protected:
+  void DescribeWindow(win::FormWindowSpec& desc) override;
+  // The whole check and download; unloads the form when there is nothing
+  // to start.
+  void Form_Load() override;
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
-  void Close();
+  void Timer1_Timer();
 
-  HWND hwnd_ = nullptr;
-  UINT timerInterval_ = 0;
   win::UniqueHandle instance_;  // held for the run: one updater at a time
 };
 
-// Runs velUpdate from start to end.
+// Runs velUpdate from start to end; `show` is the window-style request it
+// was started with.
 int Run(int show);
 
 }  // namespace updater

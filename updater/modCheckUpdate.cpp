@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -12,6 +13,7 @@
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
 #include "updater/modVerify.h"
+#include "updater/timings.h"
 #include "updater/transfer.h"
 #include "updater/updatelogic.h"
 
@@ -30,8 +32,9 @@ signedoffer::Digest InstallerSha256{};
 
 namespace {
 
-DWORD g_httpWaitMs = 5000;
-DWORD g_stallLimitMs = 60000;
+DWORD g_httpWaitMs = updatetimings::kHttpWaitMs;
+DWORD g_stallLimitMs = updatetimings::kStallLimitMs;
+DWORD g_deadlineBaseMs = updatetimings::kDeadlineBaseMs;
 constexpr size_t kMaxTextBytes = 16u << 20;
 std::function<void(std::size_t)> g_chunkObserver;
 
@@ -162,8 +165,16 @@ std::vector<std::u16string> U16(const std::vector<std::wstring>& parts) {
   return out;
 }
 
+std::int64_t UtcNow() {
+  FILETIME ft;
+  ::GetSystemTimeAsFileTime(&ft);
+  const ULONGLONG t = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<std::int64_t>((t - 116444736000000000ULL) / 10000000ULL);
+}
+
 // Accepts the offer of the manifest when its signature verifies with the
-// built-in key over exactly the fields the download uses.
+// built-in key over exactly the fields the download uses, and it has not
+// expired (an offer withheld or replayed lasts no longer than that).
 void CheckSignature(std::u16string_view manifest) {
   const auto offer = signedoffer::ReadSignedOffer(manifest);
   if (!offer) return;
@@ -171,6 +182,7 @@ void CheckSignature(std::u16string_view manifest) {
   // The signed version must itself be newer: an older signed manifest
   // served after a made-up version is no update.
   if (!updatelogic::IsNewer(U16(LocalVer), updatelogic::SplitVersion(offer->version))) return;
+  if (signedoffer::CheckExpiry(offer->expires, UtcNow()) != signedoffer::Freshness::kFresh) return;
   if (!modVerify::VerifySignature(PublicKey, offer->signedText, offer->signature)) return;
   bOfferSigned = true;
   InstallerSha256 = offer->sha256;
@@ -294,104 +306,105 @@ std::unique_ptr<transfer::Transfer> StartDownload(const std::wstring& address) {
 }  // namespace
 
 DownloadResult DownloadFile(const std::wstring& address) {
-  if (!OfferAccepted()) return DownloadResult::NotAccepted;
+  if (!OfferAccepted()) return DownloadResult::kNotAccepted;
   // The name comes over plain HTTP: it must not reach outside the folder.
-  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::BadName;
-  if (!EnsureDownDir()) return DownloadResult::FolderUnusable;
+  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::kBadName;
+  if (!EnsureDownDir()) return DownloadResult::kFolderUnusable;
 
   std::unique_ptr<transfer::Transfer> t = StartDownload(address);
-  if (!t) return DownloadResult::OpenFailed;
+  if (!t) return DownloadResult::kOpenFailed;
 
   const std::wstring target = InstallerPath();
   const std::wstring temp = win::TempPathBeside(target);
+  updatelogic::TransferFacts facts;
   win::UniqueFile file;
   std::optional<BufferedFile> out;
-  updatelogic::DownloadOutcome outcome;
-  bool opened = false;
-  DWORD answer = 0;
-  bool written = true;
-  bool stalled = false;
-  bool quitting = false;
-  transfer::End end = transfer::End::kRunning;
-  ULONGLONG lastByte = ::GetTickCount64();
   // With a key, the bytes are hashed as they are written.
   std::optional<modVerify::Hasher> hasher;
   if (!PublicKey.empty()) hasher.emplace();
+  const ULONGLONG began = ::GetTickCount64();
+  ULONGLONG lastByte = began;
+  ULONGLONG deadline = began + updatelogic::DownloadDeadlineMs(g_deadlineBaseMs, FileSize, std::nullopt);
+  transfer::End end = transfer::End::kRunning;
+  // Until the transfer ends, the file is complete, or a limit is reached.
   for (;;) {
-    const ULONGLONG since = ::GetTickCount64() - lastByte;
-    const DWORD left = since >= g_stallLimitMs ? 0 : static_cast<DWORD>(g_stallLimitMs - since);
-    if (win::WaitForObjectWithMessages(t->Wake(), left < kLookEveryMs ? left : kLookEveryMs) == win::Waited::kQuit) {
-      quitting = true;  // the program is ending: the download with it
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - lastByte >= g_stallLimitMs) {
+      facts.stalled = true;
+      break;
+    }
+    if (now >= deadline) {
+      facts.pastDeadline = true;
+      break;
+    }
+    const ULONGLONG untilLimit = std::min<ULONGLONG>(lastByte + g_stallLimitMs, deadline) - now;
+    if (win::WaitForObjectWithMessages(t->Wake(), static_cast<DWORD>(std::min<ULONGLONG>(untilLimit, kLookEveryMs))) ==
+        win::Waited::kQuit) {
+      facts.quitting = true;  // the program is ending: the download with it
       break;
     }
     transfer::Progress p = t->Take();
     end = p.end;
-    if (p.headed && !opened) {
-      opened = true;
+    if (p.headed && !facts.headed) {
+      facts.headed = true;
+      facts.status = p.status;
+      facts.outcome.contentLength = p.contentLength;
       lastByte = ::GetTickCount64();
-      answer = p.status;
-      outcome.contentLength = p.contentLength;
-      if (answer != 200) break;  // an error page is not an installer
+      if (FileSize <= 0)  // nothing announced: the server's length, when it gives one
+        deadline = began + updatelogic::DownloadDeadlineMs(g_deadlineBaseMs, FileSize, p.contentLength);
+      if (p.status != 200) break;  // an error page is not an installer
       file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file) {
-        written = false;
-        break;
-      }
+      facts.fileMade = static_cast<bool>(file);
+      if (!file) break;
       out.emplace(file.get());
     }
-    bool enough = false;
     if (!p.sizes.empty()) lastByte = ::GetTickCount64();
+    bool enough = false;
     std::size_t at = 0;
     for (const std::uint32_t size : p.sizes) {
       if (!out || !out->Append(p.bytes.data() + at, size)) {
-        written = false;
+        facts.written = false;
         break;
       }
       if (hasher) hasher->Add(p.bytes.data() + at, size);
       at += size;
-      outcome.bytes += size;
+      facts.outcome.bytes += size;
       if (g_chunkObserver) g_chunkObserver(size);
-      if (updatelogic::MoreThanAnnounced(outcome.bytes, outcome.contentLength, FileSize)) {
+      if (updatelogic::MoreThanAnnounced(facts.outcome.bytes, facts.outcome.contentLength, FileSize)) {
         enough = true;
         break;
       }
     }
-    if (!written || enough || end != transfer::End::kRunning) break;
-    if (::GetTickCount64() - lastByte >= g_stallLimitMs) {
-      stalled = true;
-      break;
-    }
+    if (!facts.written || enough || end != transfer::End::kRunning) break;
   }
-  if (end == transfer::End::kTimedOut) stalled = true;  // heard nothing for about the limit
-  outcome.endedAtEndOfData = end == transfer::End::kAtEnd;
+  // The network said nothing for as long as the limit (the worker's own
+  // timeout came first).
+  if (end == transfer::End::kTimedOut) facts.stalled = true;
+  facts.outcome.endedAtEndOfData = end == transfer::End::kAtEnd;
   t->Cancel();
   t->Join(g_stallLimitMs + 5000);
   t.reset();
-  const bool made = static_cast<bool>(file);
-  if (out && !out->Flush()) written = false;
+  if (out && !out->Flush()) facts.written = false;
   out.reset();
   file.reset();
 
-  if (!opened) return stalled ? DownloadResult::Stalled : DownloadResult::OpenFailed;
-  if (answer != 200) return DownloadResult::NotOk;
-  if (!made) return DownloadResult::FileFailed;
-  if (stalled || quitting || !written || !updatelogic::IsCompleteDownload(outcome, FileSize)) {
-    ::DeleteFileW(temp.c_str());
-    if (stalled) return DownloadResult::Stalled;
-    return written ? DownloadResult::Incomplete : DownloadResult::FileFailed;
+  if (hasher && facts.written && updatelogic::IsCompleteDownload(facts.outcome, FileSize)) {
+    signedoffer::Digest got{};
+    facts.hashMatches = hasher->Finish(got) && got == InstallerSha256;
   }
-  // Only the signed installer gets the name it is started under (and is
-  // checked once more, held, before it is started).
-  signedoffer::Digest got{};
-  if (hasher && (!hasher->Finish(got) || got != InstallerSha256)) {
-    ::DeleteFileW(temp.c_str());
-    return DownloadResult::HashMismatch;
+  const DownloadResult result = updatelogic::DecideDownload(facts, FileSize);
+  if (result != DownloadResult::kStored) {
+    if (facts.fileMade) ::DeleteFileW(temp.c_str());
+    return result;
   }
-  if (!win::ReplaceInOneStep(temp, target)) {
+  // Only the whole (and signed) installer gets the name it is started
+  // under, once it is on the disk; it is checked once more, held, before
+  // it is started.
+  if (!win::FlushToDisk(temp) || !win::ReplaceInOneStep(temp, target)) {
     ::DeleteFileW(temp.c_str());
-    return DownloadResult::NotPlaced;
+    return DownloadResult::kNotPlaced;
   }
-  return DownloadResult::Stored;
+  return DownloadResult::kStored;
 }
 
 bool LaunchDownFile(HWND owner) {
@@ -425,5 +438,7 @@ void SetHttpWaitForTesting(DWORD ms) { g_httpWaitMs = ms; }
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer) { g_chunkObserver = std::move(observer); }
 
 void SetStallLimitForTesting(DWORD ms) { g_stallLimitMs = ms; }
+
+void SetDeadlineBaseForTesting(DWORD ms) { g_deadlineBaseMs = ms; }
 
 }  // namespace modCheckUpdate

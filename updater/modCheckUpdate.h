@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "updater/signedoffer.h"
+#include "updater/updatelogic.h"
 
 namespace modCheckUpdate {
 
@@ -52,25 +53,14 @@ bool OfferAccepted();
 // with a key, an accepted offer and a file of the signed hash.
 bool DownFileExists();
 
-enum class DownloadResult {
-  Stored,          // complete, renamed to the installer's name
-  BadName,         // ExeName is not a plain file name: nothing done
-  FolderUnusable,  // DownDir is not a folder that can be written, and cannot be made one
-  OpenFailed,      // no internet handle or the address could not be opened
-  NotOk,           // the server answered with a status other than 200
-  FileFailed,      // the temporary file could not be written
-  Incomplete,      // failed read, wrong length or an empty body: removed
-  NotPlaced,       // complete, but the installer's name could not be taken
-  NotAccepted,     // a key is built in and the offer is not signed: nothing done
-  HashMismatch,    // complete, but not the signed installer: removed
-  Stalled,         // no byte within the stall limit: abandoned and removed
-};
+using DownloadResult = updatelogic::DownloadResult;
 // Fetches the address into a temporary file in DownDir and gives it the
 // installer's name only when the download is complete (and, with a key, of
-// the signed hash). A download that receives nothing for the stall limit is
-// given up on; the reading runs on a worker thread so that a server that
-// goes quiet cannot hold the updater. The transfer has ended when it
-// returns.
+// the signed hash). A download that receives nothing for the stall limit,
+// or takes longer than its size allows (updatelogic::DownloadDeadlineMs),
+// is given up on; the reading runs on a worker thread so that a server
+// that goes quiet or trickles cannot hold the updater. The transfer has
+// ended when it returns, and nothing of it is left unless it is stored.
 DownloadResult DownloadFile(const std::wstring& address);
 
 // Starts the installer through the shell when DownFileExists(); true when
@@ -86,5 +76,7 @@ void SetHttpWaitForTesting(DWORD ms);
 void SetChunkObserverForTesting(std::function<void(std::size_t)> observer);
 // How long a download may receive nothing before it is given up (60 s).
 void SetStallLimitForTesting(DWORD ms);
+// The base of a whole download's deadline (60 s, plus the size at 64 KiB/s).
+void SetDeadlineBaseForTesting(DWORD ms);
 
 }  // namespace modCheckUpdate

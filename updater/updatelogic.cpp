@@ -321,6 +321,33 @@ bool IsCompleteDownload(const DownloadOutcome& d, std::int32_t fileSize) {
   return fileSize <= 0 || d.bytes == static_cast<std::uint64_t>(fileSize);
 }
 
+DownloadResult DecideDownload(const TransferFacts& f, std::int32_t fileSize) {
+  if (!f.headed) {
+    if (f.stalled) return DownloadResult::kStalled;
+    return f.pastDeadline ? DownloadResult::kPastDeadline : DownloadResult::kOpenFailed;
+  }
+  if (f.status != 200) return DownloadResult::kNotOk;
+  if (!f.fileMade) return DownloadResult::kFileFailed;
+  if (f.stalled) return DownloadResult::kStalled;
+  if (f.pastDeadline) return DownloadResult::kPastDeadline;
+  if (!f.written) return DownloadResult::kFileFailed;
+  if (f.quitting || !IsCompleteDownload(f.outcome, fileSize)) return DownloadResult::kIncomplete;
+  if (f.hashMatches && !*f.hashMatches) return DownloadResult::kHashMismatch;
+  return DownloadResult::kStored;
+}
+
+std::uint64_t DownloadDeadlineMs(std::uint64_t baseMs, std::int32_t fileSize,
+                                 const std::optional<std::uint64_t>& contentLength) {
+  std::uint64_t size = kDeadlineSizeCap;
+  if (fileSize > 0) {
+    size = static_cast<std::uint64_t>(fileSize);
+  } else if (contentLength) {
+    size = *contentLength < kDeadlineSizeCap ? *contentLength : kDeadlineSizeCap;
+  }
+  // Whole milliseconds, rounded up; no overflow for any size below the cap.
+  return baseMs + (size * 1000 + kDeadlineBytesPerSecond - 1) / kDeadlineBytesPerSecond;
+}
+
 bool IsUsableInstaller(std::uint64_t size, std::int32_t fileSize) {
   return size > 0 && (fileSize <= 0 || size == static_cast<std::uint64_t>(fileSize));
 }

@@ -77,6 +77,50 @@ bool MoreThanAnnounced(std::uint64_t bytes, const std::optional<std::uint64_t>& 
                        std::int32_t fileSize);
 // An empty body is not an installer, whatever was announced.
 bool IsCompleteDownload(const DownloadOutcome& d, std::int32_t fileSize);
+// What became of a download. Only kStored leaves the installer under its
+// name; every other result leaves nothing of the transfer behind.
+enum class DownloadResult {
+  kStored,          // complete (and of the signed hash): to be given the installer's name
+  kBadName,         // the name is not a plain file name: nothing done
+  kFolderUnusable,  // the download folder is not one that can be written, and cannot be made
+  kOpenFailed,      // no connection, or the address could not be opened
+  kNotOk,           // the server answered with a status other than 200
+  kFileFailed,      // the temporary file could not be made or written
+  kIncomplete,      // a failed read, a wrong length, an empty body, or the program ending
+  kNotPlaced,       // complete, but the installer's name could not be taken
+  kNotAccepted,     // a key is built in and the offer is not signed: nothing done
+  kHashMismatch,    // complete, but not the signed installer
+  kStalled,         // nothing came for the stall limit
+  kPastDeadline,    // the whole transfer took longer than its size allows
+};
+
+// What the updater saw of one transfer.
+struct TransferFacts {
+  bool headed = false;     // the answer's head came
+  std::uint32_t status = 0;
+  bool fileMade = false;   // the temporary file was made
+  bool written = true;     // every piece reached it
+  bool stalled = false;
+  bool pastDeadline = false;
+  bool quitting = false;   // the program is ending
+  DownloadOutcome outcome;
+  // With a key: whether the file has the signed hash (asked only of a
+  // complete download).
+  std::optional<bool> hashMatches;
+};
+// Which result the facts make; the file is kept only for kStored.
+DownloadResult DecideDownload(const TransferFacts& f, std::int32_t fileSize);
+
+// How long a whole download may take: the base (as long as the limit on
+// silence) plus its size at 64 KiB/s, so that a server that trickles a byte
+// now and then cannot hold the updater for good. The size is the announced
+// one (signed where the offer is), else the server's length, else a
+// generous cap.
+inline constexpr std::uint64_t kDeadlineBytesPerSecond = 64 * 1024;
+inline constexpr std::uint64_t kDeadlineSizeCap = 256ull << 20;
+std::uint64_t DownloadDeadlineMs(std::uint64_t baseMs, std::int32_t fileSize,
+                                 const std::optional<std::uint64_t>& contentLength);
+
 // An installer found in the download folder is used without a new download
 // only when it is not empty and matches a positive announced size.
 bool IsUsableInstaller(std::uint64_t size, std::int32_t fileSize);

@@ -47,10 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
+  if (const auto t = signedoffer::ParseUtcTime(text)) {
+    Check(text.size() == 20 && *t >= 0 && *t <= 253402300799);
+    Check(signedoffer::CheckExpiry(*t, *t) == signedoffer::Freshness::kFresh);
+  }
+
   if (const auto offer = signedoffer::ReadSignedOffer(text)) {
-    // Five values, each ended by the only line feeds of the text.
+    // Six values, each ended by the only line feeds of the text; the last
+    // one the expiry, written in its one form.
     Check(!offer->signedText.empty() && offer->signedText.back() == '\n');
-    Check(std::count(offer->signedText.begin(), offer->signedText.end(), '\n') == 5);
+    Check(std::count(offer->signedText.begin(), offer->signedText.end(), '\n') == 6);
+    Check(offer->expires >= 0 && offer->signedText.size() > 21);
+    Check(signedoffer::ParseUtcTime(text::Utf8ToUtf16(offer->signedText.substr(offer->signedText.size() - 21, 20))) ==
+          offer->expires);
     Check(offer->signedText.compare(0, text::Utf16ToUtf8(offer->version).size() + 1,
                                     text::Utf16ToUtf8(offer->version) + "\n") == 0);
     Check(text::Utf8ToUtf16(text::Utf16ToUtf8(offer->downUrl)) == offer->downUrl);

@@ -4,6 +4,7 @@ openssl, and the stand-in update server serves the published manifest and
 installer. tools/pubkey-header.py turns the public key into what the
 updater carries, and refuses anything else."""
 import base64
+import datetime
 import hashlib
 import importlib.util
 import re
@@ -144,9 +145,11 @@ class SigningTest(TempFolder, unittest.TestCase):
         raw = base64.b64decode(field(text, "signature"), validate=True)
         self.assertEqual(len(raw), 64)
         self.assertNotIn("\n", field(text, "signature"))
-        signed = (f"1.2.3\nhttp://h:1/box/VelmoraSetup-1.2.3.exe\nVelmoraSetup-1.2.3.exe\n5000\n{sha}\n").encode()
+        expires = field(text, "expires")
+        signed = (f"1.2.3\nhttp://h:1/box/VelmoraSetup-1.2.3.exe\nVelmoraSetup-1.2.3.exe\n5000\n{sha}\n"
+                  f"{expires}\n").encode()
         self.assertEqual(signed, publish_update.signed_text("1.2.3", field(text, "downurl"), field(text, "exename"),
-                                                            field(text, "filesize"), sha))
+                                                            field(text, "filesize"), sha, expires))
         self.assertTrue(self.verifies(signed, raw, publishing.TEST_PUBLIC_KEY))
         self.assertFalse(self.verifies(signed.replace(b"1.2.3\n", b"1.2.4\n", 1), raw, publishing.TEST_PUBLIC_KEY))
         other_pub = self.dir / "other.pub.pem"
@@ -157,7 +160,21 @@ class SigningTest(TempFolder, unittest.TestCase):
         for tag in ("version", "downurl", "exename", "filesize", "opendownfile"):
             self.assertEqual(field(text, tag), field(plain, tag))
         self.assertIsNone(field(plain, "sha256"))
+        self.assertIsNone(field(plain, "expires"))
         self.assertIsNone(field(plain, "signature"))
+
+    def test_offers_end_two_weeks_after_publishing_unless_told(self):
+        now = datetime.datetime(2026, 12, 8, 17, 16, 17, tzinfo=datetime.timezone.utc)
+        self.assertEqual(publish_update.expiry(None, now), "2026-12-22T17:16:17Z")
+        self.assertEqual(publish_update.expiry("30", now), "2027-01-07T17:16:17Z")
+        self.assertEqual(publish_update.expiry("2027-01-01T00:00:00Z", now), "2027-01-01T00:00:00Z")
+        for bad in ("2027-02-30T00:00:00Z", "2027-01-01 00:00:00", "tomorrow", "-3"):
+            with self.subTest(bad=bad):
+                with self.assertRaises(publish_update.PublishError):
+                    publish_update.expiry(bad, now)
+        self.assertIsNone(publish_update.expiry_warning("2026-12-22T17:16:17Z", now))
+        self.assertIn("expired", publish_update.expiry_warning("2026-12-01T00:00:00Z", now))
+        self.assertIn("ahead", publish_update.expiry_warning("2028-01-01T00:00:00Z", now))
 
     def test_der_signatures_become_32_plus_32_bytes(self):
         r31, s32 = bytes(range(1, 32)), bytes([0x80]) + bytes(31)
@@ -186,12 +203,12 @@ class SigningTest(TempFolder, unittest.TestCase):
                 self.assertEqual(out.read_text(encoding="utf-8"), "old")
         r = run(publishing.TEST_KEY)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn(b"(signed)", r.stdout)
+        self.assertIn(b"(signed, expires ", r.stdout)
         self.assertIsNotNone(field(out.read_text(encoding="utf-8"), "signature"))
 
     def test_signed_text_refuses_line_feeds(self):
         with self.assertRaises(publish_update.PublishError):
-            publish_update.signed_text("1.0.0\nx", "u", "e", 1, "a")
+            publish_update.signed_text("1.0.0\nx", "u", "e", 1, "a", "2027-01-01T00:00:00Z")
 
 
 class KeyHeaderTest(TempFolder, unittest.TestCase):

@@ -295,7 +295,7 @@ class StandardUserTest(unittest.TestCase):
 
         # The update cycle, as at log-on.
         vel.hosts_reset()
-        _, address = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=2)
+        _, address = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=2, key=publishing.BUILD_KEY)
         download_path = address.split(vel.HOSTS["update"], 1)[1]
         kept = cfg.read_bytes()
         client = w.start_program(exe_win, "/regstart")
@@ -371,7 +371,7 @@ class StandardUserTest(unittest.TestCase):
                 (pf / "DownTmp").mkdir(mode=0o755)
                 before = snapshot(pf)
             vel.hosts_reset()
-            _, address = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1)
+            _, address = publishing.publish(NEXT_INSTALLER_SILENT, self.work, delay=1, key=publishing.BUILD_KEY)
             updater = w.start_program(pf_win + "\\velUpdate.exe")
             self.assertEqual(updater.wait(90), 0)
             self.assertTrue(self.requests("/box/update.xml"), "the updater never asked for the manifest")

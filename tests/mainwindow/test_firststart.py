@@ -5,9 +5,13 @@ of the updater by the one-second timer, observed through a stand-in
 velUpdate.exe that records how it was started."""
 import os
 import shutil
+import tempfile
 import time
 import unittest
 
+from pathlib import Path
+
+from tests.installer import publishing
 from tests.support import vel
 
 UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Velmora音乐盒"
@@ -289,14 +293,11 @@ class FirstStartTest(unittest.TestCase):
     def test_real_updater_downloads_and_starts_the_installer_while_the_client_runs(self):
         self.use_client(quick=True)
         self.app.file("velUpdate.exe").write_bytes((vel.BUILD / "velUpdate.exe").read_bytes())
-        manifest = ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<update>"
-                    "<version>99.0.0</version>"
-                    f"<downurl>http://{UPDATE}/box/VelmoraSetup.exe</downurl>"
-                    "<exename>VelmoraSetup.exe</exename>"
-                    f"<filesize>{INSTALLER.stat().st_size}</filesize>"
-                    "<opendownfile>1</opendownfile></update>")
-        vel.hosts_route(path="/box/update.xml", host="update", body=manifest)
-        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(INSTALLER))
+        # Offered as a publisher offers it: signed with the key this build's
+        # updater carries.
+        work = Path(tempfile.mkdtemp(prefix="firststart-"))
+        self.addCleanup(shutil.rmtree, work, True)
+        publishing.publish(INSTALLER, work, version="99.0.0", exename="VelmoraSetup.exe", key=publishing.BUILD_KEY)
         client = self.start()
         loaded = self.loaded_at()
         ran = self.app.file("DownTmp") / "VelmoraSetup.exe.ran"

@@ -26,9 +26,10 @@ HOSTS = {
     "update": os.environ.get("VELBOX_UPDATE_HOST", "127.0.0.1:18083"),
 }
 VERSION = os.environ.get("VELBOX_VERSION", "1.0.0")
-# The update signing key built into this build's velUpdate.exe ("": none,
-# it takes unsigned manifests).
+# The update signing key built into this build's velUpdate.exe, and the
+# private half where the build tree made the pair itself.
 UPDATE_PUBKEY = os.environ.get("VELBOX_UPDATE_PUBKEY", "")
+UPDATE_PRIVATE_KEY = os.environ.get("VELBOX_UPDATE_PRIVATE_KEY", "")
 DRIVE_C = PREFIX / "drive_c"
 
 

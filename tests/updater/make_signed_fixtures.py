@@ -39,9 +39,14 @@ def main(argv):
         with open(installer, "wb") as f:
             f.write(body)
         url = f"http://{host}/box/VelmoraSetup.exe"
-        signed = {name: publish.manifest(installer, url, 1, version="1.0.1", key=str(KEYS / f"{name}.pem"),
-                                         openssl=openssl)
-                  for name in ("test-only-p256", "test-only-other-p256")}
+
+        def offer(name, expires):
+            return publish.manifest(installer, url, 1, version="1.0.1", key=str(KEYS / f"{name}.pem"),
+                                    openssl=openssl, expires=expires)
+        # Good for 300 days after the build: a build tree does not outlive it.
+        signed = {name: offer(name, "300") for name in ("test-only-p256", "test-only-other-p256")}
+        expired = offer("test-only-p256", "2001-01-01T00:00:00Z")
+        far_future = offer("test-only-p256", "9999-12-31T23:59:59Z")
     points = {name: pubkey.point_of((KEYS / f"{name}.pub.pem").read_bytes())
               for name in ("test-only-p256", "test-only-other-p256")}
     text = "\n".join([
@@ -59,6 +64,9 @@ def main(argv):
         f'inline constexpr char kSignedManifest[] = R"fixture({signed["test-only-p256"]})fixture";',
         "// The same offer signed with the other key.",
         f'inline constexpr char kOtherKeyManifest[] = R"fixture({signed["test-only-other-p256"]})fixture";',
+        "// The same offer, signed with the test key, ended long ago and ending in 9999.",
+        f'inline constexpr char kExpiredManifest[] = R"fixture({expired})fixture";',
+        f'inline constexpr char kFarFutureManifest[] = R"fixture({far_future})fixture";',
         "",
         "}  // namespace fixtures",
         "",

@@ -288,7 +288,7 @@ TEST_F(UpdaterTest, BodyIsAppendedInReadsOf1025Bytes) {
   mcu::ExeName = L"VelmoraSetup.exe";
   RouteSetup("\"size\": 2500");
   EXPECT_FALSE(ts::FileExists(down));
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
   EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025, 450}));
   EXPECT_EQ(Installer(), Pattern(2500));
   EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});  // no temporary file left
@@ -297,7 +297,7 @@ TEST_F(UpdaterTest, BodyIsAppendedInReadsOf1025Bytes) {
   chunks.clear();
   RouteSetup("\"size\": 2050");
   mcu::FileSize = 2050;
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
   EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025}));
   EXPECT_EQ(Installer(), Pattern(2050));
   const auto log = ts::standin::Log();
@@ -311,7 +311,7 @@ TEST_F(UpdaterTest, TrickledBodyIsKeptWhole) {
   static int ticks = 0;
   ticks = 0;
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
   ::KillTimer(nullptr, timer);
   EXPECT_GE(ticks, 3);  // one per pass at most: each read waits for its piece
   EXPECT_EQ(Installer(), Pattern(6000));
@@ -331,13 +331,13 @@ TEST_F(UpdaterTest, NothingIsKeptOfABrokenOrRefusedDownload) {
     std::int32_t fileSize;
     mcu::DownloadResult result;
   } cases[] = {
-      {"\"size\": 5000, \"drop_after\": 2000", 0, mcu::DownloadResult::Incomplete},
-      {"\"size\": 5000, \"drop_after\": 2000, \"no_length\": true", 5000, mcu::DownloadResult::Incomplete},
-      {"\"status\": 404, \"body\": \"<html>404 Not Found</html>\"", 0, mcu::DownloadResult::NotOk},
-      {"\"status\": 500, \"size\": 3000", 0, mcu::DownloadResult::NotOk},
-      {"\"body\": \"\"", 0, mcu::DownloadResult::Incomplete},   // empty: not an installer
-      {"\"size\": 2500", 2400, mcu::DownloadResult::Incomplete},  // more than announced
-      {"\"size\": 2500", 2600, mcu::DownloadResult::Incomplete},  // less than announced
+      {"\"size\": 5000, \"drop_after\": 2000", 0, mcu::DownloadResult::kIncomplete},
+      {"\"size\": 5000, \"drop_after\": 2000, \"no_length\": true", 5000, mcu::DownloadResult::kIncomplete},
+      {"\"status\": 404, \"body\": \"<html>404 Not Found</html>\"", 0, mcu::DownloadResult::kNotOk},
+      {"\"status\": 500, \"size\": 3000", 0, mcu::DownloadResult::kNotOk},
+      {"\"body\": \"\"", 0, mcu::DownloadResult::kIncomplete},   // empty: not an installer
+      {"\"size\": 2500", 2400, mcu::DownloadResult::kIncomplete},  // more than announced
+      {"\"size\": 2500", 2600, mcu::DownloadResult::kIncomplete},  // less than announced
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.route);
@@ -353,10 +353,10 @@ TEST_F(UpdaterTest, NothingIsKeptOfABrokenOrRefusedDownload) {
   chunks.clear();
   RouteSetup("\"size\": 9000");
   mcu::FileSize = 1500;
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Incomplete);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kIncomplete);
   EXPECT_EQ(chunks, (std::vector<size_t>{1025, 1025}));
 
-  EXPECT_EQ(mcu::DownloadFile(L"http://127.0.0.1:1/x.exe"), mcu::DownloadResult::OpenFailed);
+  EXPECT_EQ(mcu::DownloadFile(L"http://127.0.0.1:1/x.exe"), mcu::DownloadResult::kOpenFailed);
   EXPECT_TRUE(ListFolder(down).empty());
 }
 
@@ -370,7 +370,7 @@ TEST_F(UpdaterTest, ExistingInstallerIsUsedWhenItsSizeFits) {
   mcu::FileSize = 2500;  // an earlier, broken download
   EXPECT_FALSE(mcu::DownFileExists());
   RouteSetup("\"size\": 2500");
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
   EXPECT_EQ(Installer(), Pattern(2500));
   EXPECT_TRUE(mcu::DownFileExists());
   ASSERT_TRUE(ts::WriteFileBytes(down + L"\\VelmoraSetup.exe", ""));
@@ -379,7 +379,7 @@ TEST_F(UpdaterTest, ExistingInstallerIsUsedWhenItsSizeFits) {
   ::DeleteFileW((down + L"\\VelmoraSetup.exe").c_str());
   ASSERT_TRUE(::CreateDirectoryW((down + L"\\VelmoraSetup.exe").c_str(), nullptr));
   EXPECT_FALSE(mcu::DownFileExists());  // a folder of that name
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::NotPlaced);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kNotPlaced);
   EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});
   EXPECT_TRUE(ListFolder(down + L"\\VelmoraSetup.exe").empty());
 }
@@ -388,7 +388,7 @@ TEST_F(UpdaterTest, DownTmpThatIsAFileIsLeftAlone) {
   mcu::ExeName = L"VelmoraSetup.exe";
   ASSERT_TRUE(ts::WriteFileBytes(down, "not a folder"));
   RouteSetup("\"size\": 2500");
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::FolderUnusable);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kFolderUnusable);
   EXPECT_EQ(ts::ReadFileBytes(down), "not a folder");
   EXPECT_EQ(ListFolder(app.path()), std::vector<std::wstring>{L"DownTmp"});
   EXPECT_FALSE(mcu::DownFileExists());
@@ -404,7 +404,7 @@ TEST_F(UpdaterTest, HostileNamesFetchAndStartNothing) {
                               L"x.exe:stream", L"sub\\..\\..\\x.exe"}) {
     SCOPED_TRACE(Utf8(name));
     mcu::ExeName = name;
-    EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::BadName);
+    EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kBadName);
     EXPECT_FALSE(mcu::DownFileExists());
     EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
   }
@@ -425,9 +425,9 @@ TEST_F(UpdaterTest, DownloadThatGoesQuietIsAbandonedAfterTheLimit) {
     std::string route;
     mcu::DownloadResult result;
   } cases[] = {
-      {"\"size\": 5000, \"stall_after\": 2000, \"hold\": 30", mcu::DownloadResult::Stalled},
-      {"\"size\": 5000, \"stall_after\": 0, \"hold\": 30", mcu::DownloadResult::Stalled},  // headers, no body
-      {"\"never_answer\": true, \"hold\": 30", mcu::DownloadResult::Stalled},             // not even headers
+      {"\"size\": 5000, \"stall_after\": 2000, \"hold\": 30", mcu::DownloadResult::kStalled},
+      {"\"size\": 5000, \"stall_after\": 0, \"hold\": 30", mcu::DownloadResult::kStalled},  // headers, no body
+      {"\"never_answer\": true, \"hold\": 30", mcu::DownloadResult::kStalled},             // not even headers
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.route);
@@ -451,7 +451,7 @@ TEST_F(UpdaterTest, DownloadThatGoesQuietIsAbandonedAfterTheLimit) {
   // The limit counts the silence, not the whole download: pieces that come
   // within it, for longer than it in all, make a whole installer.
   RouteSetup("\"size\": 3000, \"chunks\": [600], \"chunk_delay\": 0.6");
-  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
   EXPECT_EQ(Installer(), Pattern(3000));
 }
 
@@ -503,7 +503,7 @@ TEST_F(SignedUpdateTest, SignedOfferIsTakenAndItsInstallerKept) {
   EXPECT_TRUE(mcu::bOfferSigned);
   EXPECT_TRUE(mcu::OfferAccepted());
   EXPECT_EQ(mcu::ExeName, L"VelmoraSetup.exe");
-  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kStored);
   EXPECT_EQ(Installer(), Pattern(fixtures::kInstallerSize));
   EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});
   EXPECT_TRUE(mcu::DownFileExists());
@@ -540,7 +540,7 @@ TEST_F(SignedUpdateTest, TamperedOrUnsignedOffersFetchNothing) {
     Offer(manifest);
     EXPECT_FALSE(mcu::bOfferSigned);
     EXPECT_FALSE(mcu::OfferAccepted());
-    EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::NotAccepted);
+    EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kNotAccepted);
     EXPECT_FALSE(mcu::DownFileExists());
     EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
   }
@@ -552,7 +552,7 @@ TEST_F(SignedUpdateTest, TamperedOrUnsignedOffersFetchNothing) {
   mcu::PublicKey.clear();
   Offer(cases[8].second);
   EXPECT_TRUE(mcu::OfferAccepted());
-  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kStored);
 }
 
 TEST_F(SignedUpdateTest, SignedOfferThatIsNotNewerIsNoUpdate) {
@@ -565,7 +565,7 @@ TEST_F(SignedUpdateTest, SignedOfferThatIsNotNewerIsNoUpdate) {
   RouteManifest(signedManifest);
   mcu::ReadUpdateInfo();
   EXPECT_FALSE(mcu::OfferAccepted());
-  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::NotAccepted);
+  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kNotAccepted);
   EXPECT_EQ(CountRequests(kSetupPath), 0u);
 }
 
@@ -576,7 +576,7 @@ TEST_F(SignedUpdateTest, InstallerChangedOnTheWayIsNotKept) {
     SCOPED_TRACE(at);
     ASSERT_TRUE(ts::standin::Route("{\"path\": " + Json(kSetupPath) + ", \"host\": \"update\", \"body_b64\": " +
                                    Json(Base64(Tampered(at))) + "}"));
-    EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::HashMismatch);
+    EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kHashMismatch);
     EXPECT_TRUE(ListFolder(down).empty());
     EXPECT_FALSE(mcu::DownFileExists());
     EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
@@ -593,7 +593,7 @@ TEST_F(SignedUpdateTest, InstallerInDownTmpIsCheckedBeforeItIsUsed) {
   EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
   EXPECT_EQ(CountRequests(kSetupPath), 0u);
   // The signed installer is fetched over it.
-  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::Stored);
+  EXPECT_EQ(mcu::DownloadFile(mcu::DownUrl), mcu::DownloadResult::kStored);
   EXPECT_TRUE(mcu::DownFileExists());
   // The same file under an offer that is not accepted is not used either.
   RouteManifest(WithoutLine(signedManifest, "signature"));

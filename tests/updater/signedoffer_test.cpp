@@ -19,6 +19,7 @@ std::u16string Manifest(std::u16string_view drop = u"") {
       {u"exename", u"VelmoraSetup.exe"},
       {u"filesize", u"3000"},
       {u"sha256", u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF"},
+      {u"expires", u"2026-12-22T08:30:00Z"},
       {u"signature",
        u"AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4OTo7PD0+Pw=="},
       {u"opendownfile", u"5"},
@@ -85,20 +86,47 @@ TEST(DecodeBase64, AnythingElseIsRefused) {
 }
 
 TEST(CanonicalText, ValuesEachFollowedByALineFeedInUtf8) {
-  EXPECT_EQ(CanonicalText(u"1.0.1", u"http://h/x.exe", u"安装.exe", u"3000", u"ab"),
-            "1.0.1\nhttp://h/x.exe\n\xE5\xAE\x89\xE8\xA3\x85.exe\n3000\nab\n");
+  EXPECT_EQ(CanonicalText(u"1.0.1", u"http://h/x.exe", u"安装.exe", u"3000", u"ab", u"2026-12-22T08:30:00Z"),
+            "1.0.1\nhttp://h/x.exe\n\xE5\xAE\x89\xE8\xA3\x85.exe\n3000\nab\n2026-12-22T08:30:00Z\n");
   // Raw values: blanks and carriage returns stay, empty values count.
-  EXPECT_EQ(CanonicalText(u" 1.0.1\r", u"", u"x", u" 3000 ", u""), " 1.0.1\r\n\nx\n 3000 \n\n");
+  EXPECT_EQ(CanonicalText(u" 1.0.1\r", u"", u"x", u" 3000 ", u"", u""), " 1.0.1\r\n\nx\n 3000 \n\n\n");
   // A pair of surrogates is one character.
-  EXPECT_EQ(CanonicalText(u"1", u"\U0001F600", u"x", u"1", u"a"), "1\n\xF0\x9F\x98\x80\nx\n1\na\n");
+  EXPECT_EQ(CanonicalText(u"1", u"\U0001F600", u"x", u"1", u"a", u"t"), "1\n\xF0\x9F\x98\x80\nx\n1\na\nt\n");
 }
 
 TEST(CanonicalText, RefusesWhatWouldBlurTheValues) {
   // "1.0.1\nhttp..." as one version would sign the same text as two values.
-  EXPECT_EQ(CanonicalText(u"1.0.1\nu", u"x", u"e", u"1", u"a"), std::nullopt);
-  EXPECT_EQ(CanonicalText(u"1", u"u", u"e", u"1", u"a\n"), std::nullopt);
-  EXPECT_EQ(CanonicalText(u"1", u"u\xD800", u"e", u"1", u"a"), std::nullopt);
-  EXPECT_EQ(CanonicalText(u"1", u"u", u"\xDC00x", u"1", u"a"), std::nullopt);
+  EXPECT_EQ(CanonicalText(u"1.0.1\nu", u"x", u"e", u"1", u"a", u"t"), std::nullopt);
+  EXPECT_EQ(CanonicalText(u"1", u"u", u"e", u"1", u"a\n", u"t"), std::nullopt);
+  EXPECT_EQ(CanonicalText(u"1", u"u", u"e", u"1", u"a", u"t\n"), std::nullopt);
+  EXPECT_EQ(CanonicalText(u"1", u"u\xD800", u"e", u"1", u"a", u"t"), std::nullopt);
+  EXPECT_EQ(CanonicalText(u"1", u"u", u"\xDC00x", u"1", u"a", u"t"), std::nullopt);
+}
+
+TEST(ParseUtcTime, ExactlyTheOneFormOfARealDate) {
+  EXPECT_EQ(ParseUtcTime(u"1970-01-01T00:00:00Z"), 0);
+  EXPECT_EQ(ParseUtcTime(u"2000-03-01T00:00:00Z"), 951868800);  // after a leap day of a 400th year
+  EXPECT_EQ(ParseUtcTime(u"2026-12-08T17:16:17Z"), 1796750177);
+  EXPECT_EQ(ParseUtcTime(u"2024-02-29T23:59:59Z"), 1709251199);
+  EXPECT_EQ(ParseUtcTime(u"9999-12-31T23:59:59Z"), 253402300799);
+  for (std::u16string_view bad : {
+           u"", u"2026-12-08T17:16:17", u"2026-12-08 17:16:17Z", u"2026-12-08T17:16:17z",
+           u"2026-12-08T17:16:17+00:00", u"2026-12-8T17:16:17Z", u" 2026-12-08T17:16:17Z",
+           u"2026-12-08T17:16:17Z ", u"2026-13-01T00:00:00Z", u"2026-00-01T00:00:00Z", u"2026-02-29T00:00:00Z",
+           u"1900-02-29T00:00:00Z", u"2026-04-31T00:00:00Z", u"2026-12-00T00:00:00Z", u"2026-12-08T24:00:00Z",
+           u"2026-12-08T17:60:00Z", u"2026-12-08T17:16:60Z", u"1969-12-31T23:59:59Z", u"+026-12-08T17:16:17Z",
+           u"２026-12-08T17:16:17Z"})
+    EXPECT_EQ(ParseUtcTime(bad), std::nullopt) << std::string(bad.begin(), bad.end());
+}
+
+TEST(CheckExpiry, UntilTheEndAndNoFurtherAheadThanAYear) {
+  const std::int64_t now = 1796750177;
+  EXPECT_EQ(CheckExpiry(now + 14 * 86400, now), Freshness::kFresh);
+  EXPECT_EQ(CheckExpiry(now, now), Freshness::kFresh);
+  EXPECT_EQ(CheckExpiry(now - 1, now), Freshness::kExpired);
+  EXPECT_EQ(CheckExpiry(now + kLongestOffer, now), Freshness::kFresh);
+  EXPECT_EQ(CheckExpiry(now + kLongestOffer + 1, now), Freshness::kTooFarAhead);
+  EXPECT_EQ(CheckExpiry(253402300799, now), Freshness::kTooFarAhead);
 }
 
 TEST(ReadSignedOffer, CutsTheSignedFieldsAsTheFieldRulesDo) {
@@ -109,7 +137,8 @@ TEST(ReadSignedOffer, CutsTheSignedFieldsAsTheFieldRulesDo) {
   EXPECT_EQ(offer->exeName, u"VelmoraSetup.exe");
   EXPECT_EQ(offer->signedText,
             "1.0.1\nhttp://h/box/VelmoraSetup.exe\nVelmoraSetup.exe\n3000\n"
-            "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\n");
+            "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF\n2026-12-22T08:30:00Z\n");
+  EXPECT_EQ(offer->expires, *ParseUtcTime(u"2026-12-22T08:30:00Z"));
   EXPECT_EQ(offer->sha256[0], 0x00);
   EXPECT_EQ(offer->sha256[31], 0xff);
   for (size_t i = 0; i < kSignatureSize; ++i) EXPECT_EQ(offer->signature[i], i);
@@ -124,7 +153,8 @@ TEST(ReadSignedOffer, CutsTheSignedFieldsAsTheFieldRulesDo) {
 }
 
 TEST(ReadSignedOffer, MissingOrMalformedFieldsGiveNoOffer) {
-  for (std::u16string_view tag : {u"version", u"downurl", u"exename", u"filesize", u"sha256", u"signature"})
+  for (std::u16string_view tag :
+       {u"version", u"downurl", u"exename", u"filesize", u"sha256", u"expires", u"signature"})
     EXPECT_EQ(ReadSignedOffer(Manifest(tag)), std::nullopt) << std::string(tag.begin(), tag.end());
   const std::u16string m = Manifest();
   const std::u16string sha = u"00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
@@ -141,6 +171,8 @@ TEST(ReadSignedOffer, MissingOrMalformedFieldsGiveNoOffer) {
       Replace(m, u"<version>1.0.1", u"<version>1.0.1\n"),           // a line feed in a signed value
       Replace(m, u"<signature>", u"<Signature>"),      // tags are case-sensitive
       Replace(m, u"</sha256>", u"</SHA256>"),
+      Replace(m, u"2026-12-22T08:30:00Z", u"2026-12-22T08:30:00"),  // not a time of the one form
+      Replace(m, u"2026-12-22T08:30:00Z", u"never"),
   };
   for (size_t i = 0; i < std::size(bad); ++i) EXPECT_EQ(ReadSignedOffer(bad[i]), std::nullopt) << i;
 }

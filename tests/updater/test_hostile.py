@@ -4,15 +4,15 @@ break off or fall silent; an installed version held open by another program. In 
 time, starts nothing, and leaves nothing outside "DownTmp" and nothing
 inside it but a complete installer."""
 import base64
+import shutil
 import time
 import unittest
 
+from tests.installer import publishing
 from tests.support import vel
 from tests.updater.test_updater import INSTALLER, manifest
 
 GIB = 1 << 30
-# The download cases need a velUpdate.exe that takes unsigned offers.
-unsigned_build = unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
 CFG = (b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray>"
        b"<ver>1.2.3</ver></config>")
 
@@ -20,7 +20,10 @@ CFG = (b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</close
 class HostileServerTest(unittest.TestCase):
     def setUp(self):
         vel.hosts_reset()
-        self.app = vel.InstallDir("uphostile", programs=("velUpdate.exe",))
+        # Hostile servers meet the updater that takes unsigned offers: with
+        # nothing signed to check, it goes furthest.
+        self.app = vel.InstallDir("uphostile", programs=())
+        shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("velUpdate.exe"))
         self.cfg = self.app.file("cfg.xml")
         self.cfg.write_bytes(CFG)
         self.down = self.app.file("DownTmp")
@@ -130,7 +133,6 @@ class HostileServerTest(unittest.TestCase):
                 ready.unlink(missing_ok=True)
             self.assert_nothing_stored_or_started()
 
-    @unsigned_build
     def test_download_that_never_ends_until_the_connection_drops(self):
         self.serve_manifest(manifest("1.2.4", delay="1", size=GIB))
         # About 1.3 MiB/s, announced as 1 GiB, dropped after 6 MiB.
@@ -152,7 +154,6 @@ class HostileServerTest(unittest.TestCase):
         self.assertEqual(len(self.requests("/box/VelmoraSetup.exe")), 1)
         self.assert_nothing_stored_or_started()
 
-    @unsigned_build
     def test_endless_download_without_a_length_stops_past_the_announced_size(self):
         self.serve_manifest(manifest("1.2.4", delay="1", size=1 << 20))
         vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", endless=True, chunks=[65536],
@@ -160,7 +161,6 @@ class HostileServerTest(unittest.TestCase):
         self.assertLess(self.run_updater(60), 30)
         self.assert_nothing_stored_or_started()
 
-    @unsigned_build
     def test_silent_server_ends_the_download(self):
         # Half the installer, then silence on an open connection (a server
         # without an answer at all is a unit test's case).

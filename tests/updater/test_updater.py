@@ -59,15 +59,14 @@ class Probe:
         self.prog.kill()
 
 
-# The unsigned flow needs a velUpdate.exe without a key.
-unsigned_build = unittest.skipIf(vel.UPDATE_PUBKEY, "this build's velUpdate.exe takes only signed offers")
-
-
-@unsigned_build
 class UpdaterFlowTest(unittest.TestCase):
+    """The flow of unsigned offers, as the updater of a build with
+    VELBOX_UNSIGNED_UPDATES=ON has it."""
+
     def setUp(self):
         vel.hosts_reset()
-        self.app = vel.InstallDir("updater", programs=("velUpdate.exe",))
+        self.app = vel.InstallDir("updater", programs=())
+        shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("velUpdate.exe"))
         self.app.file("cfg.xml").write_bytes(
             b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray>"
             b"<ver>1.2.3</ver></config>")
@@ -102,7 +101,8 @@ class UpdaterFlowTest(unittest.TestCase):
         t0 = time.time()
         p.wait(timeout)
         ended = time.time()
-        time.sleep(0.3)  # let the probe see the end
+        # The probe has seen the window go (or never come).
+        vel.wait_until(lambda: probe.states() and probe.states()[-1][1] == "none", 10)
         return probe, t0, ended
 
     def test_no_update_ends_at_once_without_a_window(self):
@@ -229,6 +229,87 @@ class UpdaterFlowTest(unittest.TestCase):
                          ["DownTmp", "cfg.xml", "probe.log", "velUpdate.exe"])
 
 
+class DefaultUpdaterTest(unittest.TestCase):
+    """The updater as it ships: it carries the build's key (this build
+    tree's throwaway one) and takes only offers signed with it, until they
+    expire."""
+
+    def setUp(self):
+        vel.hosts_reset()
+        self.app = vel.InstallDir("default", programs=("velUpdate.exe",))
+        self.app.file("cfg.xml").write_bytes(b"<config><ver>1.2.3</ver></config>")
+        self.work = Path(tempfile.mkdtemp(prefix="default-"))
+        self.installer = self.work / "VelmoraSetup.exe"
+        shutil.copy2(INSTALLER, self.installer)
+        self.progs = []
+
+    def tearDown(self):
+        for p in self.progs:
+            p.kill()
+        self.app.remove()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_updater(self, timeout=60):
+        p = vel.Program(self.app.file("velUpdate.exe"))
+        self.progs.append(p)
+        t0 = time.time()
+        p.wait(timeout)
+        return time.time() - t0
+
+    def downloads(self):
+        return [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/VelmoraSetup.exe"]
+
+    def assertNothingFetchedOrStarted(self):
+        self.assertEqual(self.downloads(), [])
+        self.assertFalse(self.app.file("DownTmp").exists())
+        self.assertTrue(vel.never_started(self.app.file("DownTmp") / "VelmoraSetup.exe",
+                                          self.app.file("DownTmp") / "VelmoraSetup.exe.ran"))
+
+    def test_an_unsigned_offer_is_no_update(self):
+        vel.hosts_route(path="/box/update.xml", host="update", body=manifest("1.2.4", delay="1"))
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(self.installer))
+        self.run_updater()
+        self.assertEqual(len([e for e in vel.hosts_log("update") if e["path"].startswith("/box/update.xml")]), 2)
+        self.assertNothingFetchedOrStarted()
+
+    def test_an_expired_or_far_future_offer_is_no_update(self):
+        # Signed with the right key: only the expiry stands in the way.
+        for expires in ("2001-01-01T00:00:00Z", "9999-12-31T23:59:59Z"):
+            with self.subTest(expires=expires):
+                vel.hosts_reset()
+                publishing.publish(self.installer, self.work, version="1.2.4", key=publishing.BUILD_KEY,
+                                   expires=expires)
+                self.run_updater()
+                self.assertNothingFetchedOrStarted()
+        # The same offer ending in two weeks is taken.
+        vel.hosts_reset()
+        publishing.publish(self.installer, self.work, version="1.2.4", key=publishing.BUILD_KEY)
+        self.run_updater()
+        self.assertTrue(vel.wait_until((self.app.file("DownTmp") / "VelmoraSetup.exe.ran").exists, 20))
+        self.assertEqual(len(self.downloads()), 1)
+
+    def test_a_trickling_download_ends_at_its_deadline_with_nothing_kept(self):
+        # The quick build: a deadline of 3 s plus the size at 64 KiB/s, and
+        # 3 s of silence at most; the server sends a byte a second, so only
+        # the deadline can end it.
+        shutil.copy2(vel.QUICK / "velUpdate.exe", self.app.file("velUpdate.exe"))
+        publishing.publish(self.installer, self.work, version="1.2.4", key=publishing.BUILD_KEY)
+        vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(self.installer),
+                        chunks=[1], chunk_delay=1.0, hold=120)
+        deadline = 3 + self.installer.stat().st_size / 65536
+        took = self.run_updater(120)
+        asked = self.downloads()
+        self.assertEqual(len(asked), 1)
+        # It ended at the deadline (the process had its start and the
+        # manifest before the download), not when the server let go.
+        self.assertGreater(took, deadline)
+        self.assertLess(took, deadline + 30)
+        self.assertEqual(list(self.app.file("DownTmp").iterdir()), [])
+        self.assertTrue(vel.never_started(self.app.file("DownTmp") / "VelmoraSetup.exe",
+                                          self.app.file("DownTmp") / "VelmoraSetup.exe.ran"))
+        print(f"\n  trickling download given up after {took:.1f} s (deadline {deadline:.1f} s)", flush=True)
+
+
 class SignedUpdaterTest(unittest.TestCase):
     """Offers published by tools/publish-update.py, signed through openssl."""
 
@@ -318,7 +399,6 @@ class SignedUpdaterTest(unittest.TestCase):
         self.assertEqual(list(self.app.file("DownTmp").iterdir()), [])
         self.assertEqual(len(self.downloads()), 1)
 
-    @unsigned_build
     def test_unsigned_manifest_is_taken_without_a_key_and_signed_ones_too(self):
         unsigned = publishing.publish_update.manifest(str(self.installer),
                                                        f"http://{UPDATE}/box/", 1, version="1.2.4")
@@ -328,7 +408,7 @@ class SignedUpdaterTest(unittest.TestCase):
         self.assertNothingStarted()
         # The build without a key: as it always was, and a signed manifest
         # does not trouble it.
-        shutil.copy2(vel.BUILD / "velUpdate.exe", self.app.file("velUpdate.exe"))
+        shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("velUpdate.exe"))
         self.run_updater()
         self.assertStarted()
         shutil.rmtree(self.app.file("DownTmp"))
@@ -349,12 +429,11 @@ class SignedUpdaterTest(unittest.TestCase):
         self.run_updater()
         self.assertNothingStarted()
         self.assertEqual(planted.read_bytes(), bytes(body))
-        if not vel.UPDATE_PUBKEY:
-            # The build without a key takes it as it is: it would have run.
-            shutil.copy2(vel.BUILD / "velUpdate.exe", self.app.file("plain.exe"))
-            self.run_updater(self.app.file("plain.exe"))
-            self.assertTrue(vel.wait_until(self.marker().exists, 20))
-            self.marker().unlink()
+        # The build without a key takes it as it is: it would have run.
+        shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("plain.exe"))
+        self.run_updater(self.app.file("plain.exe"))
+        self.assertTrue(vel.wait_until(self.marker().exists, 20))
+        self.marker().unlink()
         # With the server's copy back, the signed installer replaces it.
         vel.hosts_route(path="/box/VelmoraSetup.exe", host="update", body_file=str(self.installer))
         self.run_updater()

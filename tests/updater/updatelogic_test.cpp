@@ -212,6 +212,49 @@ TEST(Download, CompleteOnlyAtTheEndOfDataWithTheAnnouncedLength) {
     EXPECT_EQ(ParseContentLength(bad), std::nullopt);
 }
 
+TEST(Download, WhatIsKeptOfATransfer) {
+  using R = DownloadResult;
+  TransferFacts done;  // a whole 2500-byte answer written to its file
+  done.headed = true;
+  done.status = 200;
+  done.fileMade = true;
+  done.outcome = {true, 2500, 2500};
+  EXPECT_EQ(DecideDownload(done, 2500), R::kStored);
+  EXPECT_EQ(DecideDownload(done, 0), R::kStored);
+  auto with = [&](auto change) {
+    TransferFacts f = done;
+    change(f);
+    return DecideDownload(f, 2500);
+  };
+  EXPECT_EQ(with([](auto& f) { f.hashMatches = true; }), R::kStored);
+  EXPECT_EQ(with([](auto& f) { f.hashMatches = false; }), R::kHashMismatch);
+  EXPECT_EQ(with([](auto& f) { f.headed = false; }), R::kOpenFailed);
+  EXPECT_EQ(with([](auto& f) { f.headed = false, f.stalled = true; }), R::kStalled);  // not even a head
+  EXPECT_EQ(with([](auto& f) { f.headed = false, f.pastDeadline = true; }), R::kPastDeadline);
+  EXPECT_EQ(with([](auto& f) { f.status = 404; }), R::kNotOk);
+  EXPECT_EQ(with([](auto& f) { f.fileMade = false; }), R::kFileFailed);
+  EXPECT_EQ(with([](auto& f) { f.written = false; }), R::kFileFailed);
+  EXPECT_EQ(with([](auto& f) { f.outcome.endedAtEndOfData = false, f.stalled = true; }), R::kStalled);
+  EXPECT_EQ(with([](auto& f) { f.outcome.endedAtEndOfData = false, f.pastDeadline = true; }), R::kPastDeadline);
+  EXPECT_EQ(with([](auto& f) { f.quitting = true; }), R::kIncomplete);  // even when it had all of it
+  EXPECT_EQ(with([](auto& f) { f.outcome.bytes = 1000; }), R::kIncomplete);
+  // A hash is worth nothing for what is not whole.
+  EXPECT_EQ(with([](auto& f) { f.outcome.bytes = 1000, f.hashMatches = true; }), R::kIncomplete);
+}
+
+TEST(Download, DeadlineFromTheSize) {
+  // 60 s plus the size at 64 KiB/s.
+  EXPECT_EQ(DownloadDeadlineMs(60000, 65536, std::nullopt), 61000u);
+  EXPECT_EQ(DownloadDeadlineMs(60000, 1, std::nullopt), 60001u);
+  EXPECT_EQ(DownloadDeadlineMs(60000, 2147483647, std::nullopt), 60000u + 32768000u);
+  // The announced size counts, not the server's; without one, the server's
+  // length up to the cap; without either, the cap (about 68 minutes).
+  EXPECT_EQ(DownloadDeadlineMs(60000, 65536, 1u << 30), 61000u);
+  EXPECT_EQ(DownloadDeadlineMs(60000, 0, 655360), 70000u);
+  EXPECT_EQ(DownloadDeadlineMs(60000, -1, 1ull << 40), 60000u + 4096000u);
+  EXPECT_EQ(DownloadDeadlineMs(60000, 0, std::nullopt), 60000u + 4096000u);
+}
+
 TEST(TimeSuffix, SinglePrecisionWithSevenDigits) {
   EXPECT_EQ(TimeSuffix(45296.125), u"45296.12");
   EXPECT_EQ(TimeSuffix(86399.99), u"86399.99");
