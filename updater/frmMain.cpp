@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/product.h"
+#include "common/win/dpi.h"
 #include "common/win/instance.h"
 #include "common/win/msgloop.h"
 #include "common/win/paths.h"
@@ -44,16 +45,10 @@ HICON ProgramIcon(int cx, int cy) {
 frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, 1000) {}
 
 void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
-  int dpiX = 96, dpiY = 96;
-  {
-    win::WindowDc screen(nullptr);
-    if (screen.get()) {
-      dpiX = ::GetDeviceCaps(screen.get(), LOGPIXELSX);
-      dpiY = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-    }
-  }
-  RECT r{0, 0, ::MulDiv(kClientTwipsX, dpiX, 1440), ::MulDiv(kClientTwipsY, dpiY, 1440)};
-  ::AdjustWindowRectEx(&r, kStyle, FALSE, 0);
+  // A new window starts on the primary monitor, at its dpi.
+  const int dpi = win::SystemDpi();
+  RECT r{0, 0, ::MulDiv(kClientTwipsX, dpi, 1440), ::MulDiv(kClientTwipsY, dpi, 1440)};
+  win::AdjustWindowRectForDpi(r, kStyle, 0, dpi);
   RECT work{};
   ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   desc.title = kCaption;
@@ -64,8 +59,20 @@ void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
   desc.left = work.left + (work.right - work.left - desc.width) / 2;
   desc.top = work.top + (work.bottom - work.top - desc.height) / 2;
   desc.background = RGB(255, 255, 255);
-  desc.bigIcon = ProgramIcon(::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON));
-  desc.smallIcon = ProgramIcon(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON));
+  desc.bigIcon = ProgramIcon(win::MetricForDpi(SM_CXICON, dpi), win::MetricForDpi(SM_CYICON, dpi));
+  desc.smallIcon = ProgramIcon(win::MetricForDpi(SM_CXSMICON, dpi), win::MetricForDpi(SM_CYSMICON, dpi));
+}
+
+LRESULT frmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_DPICHANGED) {
+    // Moved to a monitor of another scale: the size the system proposes
+    // (the window holds nothing else to lay out).
+    const RECT* r = reinterpret_cast<const RECT*>(lp);
+    ::SetWindowPos(hWndIfLoaded(), nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
+  }
+  return Form::WndProc(msg, wp, lp);
 }
 
 void frmMain::Form_Load() {

@@ -24,6 +24,7 @@ class frmMain : public win::Form {
   // The whole check and download; unloads the form when there is nothing
   // to start.
   void Form_Load() override;
+  LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
   void Timer1_Timer();

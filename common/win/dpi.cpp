@@ -45,4 +45,11 @@ int MetricForDpi(int index, int dpi) {
   return ::MulDiv(::GetSystemMetrics(index), dpi, ScreenDpi());
 }
 
+void AdjustWindowRectForDpi(RECT& r, DWORD style, DWORD exStyle, int dpi) {
+  using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const Fn forDpi = User32<Fn>("AdjustWindowRectExForDpi");
+  if (forDpi && forDpi(&r, style, FALSE, exStyle, static_cast<UINT>(dpi))) return;
+  ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
+}
+
 }  // namespace win

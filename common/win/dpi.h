@@ -13,5 +13,8 @@ int WindowDpi(HWND hwnd);
 int SystemDpi();
 // GetSystemMetrics for a dpi (icon sizes, ...).
 int MetricForDpi(int index, int dpi);
+// The outer rectangle of a window of that style whose client area is `r`,
+// with the frame at the dpi.
+void AdjustWindowRectForDpi(RECT& r, DWORD style, DWORD exStyle, int dpi);
 
 }  // namespace win

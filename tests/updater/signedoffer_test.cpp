@@ -26,7 +26,7 @@ std::u16string Manifest(std::u16string_view drop = u"") {
   };
   for (const auto& [tag, value] : fields) {
     if (tag == drop) continue;
-    m += u"<" + std::u16string(tag) + u">" + std::u16string(value) + u"</" + std::u16string(tag) + u">\n";
+    m.append(u"<").append(tag).append(u">").append(value).append(u"</").append(tag).append(u">\n");
   }
   return m + u"</update>\n";
 }
