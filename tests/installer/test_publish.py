@@ -7,6 +7,7 @@ import base64
 import datetime
 import hashlib
 import importlib.util
+import os
 import re
 import shutil
 import signal
@@ -260,6 +261,25 @@ class KeyHeaderTest(TempFolder, unittest.TestCase):
                 self.assertEqual(rc, 1)
                 self.assertIn(message, err)
                 self.assertEqual(text, "")
+
+
+class ReleaseTest(TempFolder, unittest.TestCase):
+    def test_release_refuses_the_test_only_update_keys_before_building(self):
+        cert = self.dir / "codesign.p12"
+        cert.write_bytes(b"not looked at")
+        for key in sorted((vel.ROOT / "tests" / "updater" / "keys").glob("*.pem")):
+            if key.name.endswith(".pub.pem"):
+                continue
+            with self.subTest(key.name):
+                env = dict(os.environ, VELBOX_RELEASE_KEY=str(key), VELBOX_CODESIGN_CERT=str(cert),
+                           VELBOX_WEB_HOST="w.example", VELBOX_MUSIC_HOST="m.example",
+                           VELBOX_UPDATE_HOST="u.example")
+                r = subprocess.run([str(vel.ROOT / "tools" / "release.sh"), "9.9.9"], env=env,
+                                   stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn("test-only key", r.stderr)
+                self.assertFalse((vel.ROOT / "build" / "release-9.9.9").exists())
+                self.assertFalse((vel.ROOT / "release" / "9.9.9").exists())
 
 
 class ServingTest(TempFolder, unittest.TestCase):

@@ -86,10 +86,27 @@ class DpiDisplay:
         for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
             rc, _ = self.wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", dpi, "/f")
             assert rc == 0, key
+        # Once on a loaded machine, Wine's desktop process brought up no
+        # taskbar after a restart of the wineserver: say what was running,
+        # and start the server and the shell once more.
+        for attempt in (1, 2):
+            why = self.start_shell()
+            if not why:
+                return
+            print(f"{dpi} dpi, start {attempt} of the notification area: {why}", flush=True)
+            self.stop_wine()
+        raise AssertionError(f"no notification area: {why}")
+
+    def start_shell(self):
+        """None once the notification area is there, else what was seen."""
         ready = DPI_BUILD / "harness" / "shell.ready"
         ready.unlink(missing_ok=True)
         self.keeper = self.start(vel.BUILD / "velShellKeeper.exe", "Z:" + str(ready).replace("/", "\\"))
-        assert vel.wait_until(ready.exists, 120), "no notification area"
+        if vel.wait_until(ready.exists, 90):
+            return None
+        ps = subprocess.run(["ps", "-eo", "pid,stat,etimes,args"], capture_output=True, text=True).stdout
+        wine = [line for line in ps.splitlines() if "wine" in line.lower() or ".exe" in line.lower()]
+        return f"keeper exit code {self.keeper.poll()}; processes: " + " | ".join(wine)
 
     def stop_wine(self):
         if self.keeper:

@@ -29,6 +29,19 @@ Target amd64-unicode
 
 !include "LogicLib.nsh"
 
+; -DVELBOX_CODESIGN=<signing command> -DVELBOX_CODESIGN_CERT=<PKCS#12 file>
+; [-DVELBOX_CODESIGN_TIMESTAMP=<url>]: the uninstaller is signed before it
+; is packed, the installer when it is written (tools/codesign.sh; the
+; certificate's password is in the environment).
+!ifdef VELBOX_CODESIGN
+  !insertmacro VelRequire VELBOX_CODESIGN_CERT
+  !ifndef VELBOX_CODESIGN_TIMESTAMP
+    !define VELBOX_CODESIGN_TIMESTAMP ""
+  !endif
+  !uninstfinalize '"${VELBOX_CODESIGN}" "${VELBOX_CODESIGN_CERT}" "%1" ${VELBOX_CODESIGN_TIMESTAMP}' = 0
+  !finalize '"${VELBOX_CODESIGN}" "${VELBOX_CODESIGN_CERT}" "%1" ${VELBOX_CODESIGN_TIMESTAMP}' = 0
+!endif
+
 !define PRODUCT "Velmora音乐盒"
 !define SITE "Velmora音乐网"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
