@@ -231,16 +231,21 @@ class UpdaterFlowTest(unittest.TestCase):
                          ["DownTmp", "cfg.xml", "probe.log", "velUpdate.exe"])
 
 
-class DefaultUpdaterTest(unittest.TestCase):
-    """The updater as it ships: it carries the build's key (this build
-    tree's throwaway one) and takes only offers signed with it, until they
-    expire."""
+class OfferFixture:
+    """An installed updater of version 1.2.3 (the build's, or UPDATER) and an
+    installer to offer it."""
+    NAME = "offer"
+    UPDATER = None
 
     def setUp(self):
         vel.hosts_reset()
-        self.app = vel.InstallDir("default", programs=("velUpdate.exe",))
+        if self.UPDATER is None:
+            self.app = vel.InstallDir(self.NAME, programs=("velUpdate.exe",))
+        else:
+            self.app = vel.InstallDir(self.NAME, programs=())
+            shutil.copy2(self.UPDATER, self.app.file("velUpdate.exe"))
         self.app.file("cfg.xml").write_bytes(b"<config><ver>1.2.3</ver></config>")
-        self.work = Path(tempfile.mkdtemp(prefix="default-"))
+        self.work = Path(tempfile.mkdtemp(prefix=self.NAME + "-"))
         self.installer = self.work / "VelmoraSetup.exe"
         shutil.copy2(INSTALLER, self.installer)
         self.progs = []
@@ -250,6 +255,18 @@ class DefaultUpdaterTest(unittest.TestCase):
             p.kill()
         self.app.remove()
         shutil.rmtree(self.work, ignore_errors=True)
+        vel.hosts_reset()
+
+    def downloads(self):
+        return [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/VelmoraSetup.exe"]
+
+
+class DefaultUpdaterTest(OfferFixture, unittest.TestCase):
+    """The updater as it ships: it carries the build's key (this build
+    tree's throwaway one) and takes only offers signed with it, until they
+    expire."""
+
+    NAME = "default"
 
     def run_updater(self, timeout=60):
         p = vel.Program(self.app.file("velUpdate.exe"))
@@ -257,9 +274,6 @@ class DefaultUpdaterTest(unittest.TestCase):
         t0 = time.time()
         p.wait(timeout)
         return time.time() - t0
-
-    def downloads(self):
-        return [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/VelmoraSetup.exe"]
 
     def assertNothingFetchedOrStarted(self):
         self.assertEqual(self.downloads(), [])
@@ -312,25 +326,11 @@ class DefaultUpdaterTest(unittest.TestCase):
         print(f"\n  trickling download given up after {took:.1f} s (deadline {deadline:.1f} s)", flush=True)
 
 
-class SignedUpdaterTest(unittest.TestCase):
+class SignedUpdaterTest(OfferFixture, unittest.TestCase):
     """Offers published by tools/publish-update.py, signed through openssl."""
 
-    def setUp(self):
-        vel.hosts_reset()
-        self.app = vel.InstallDir("signed", programs=())
-        shutil.copy2(publishing.SIGNED_UPDATER, self.app.file("velUpdate.exe"))
-        self.app.file("cfg.xml").write_bytes(b"<config><ver>1.2.3</ver></config>")
-        self.work = Path(tempfile.mkdtemp(prefix="signed-"))
-        self.installer = self.work / "VelmoraSetup.exe"
-        shutil.copy2(INSTALLER, self.installer)
-        self.progs = []
-
-    def tearDown(self):
-        for p in self.progs:
-            p.kill()
-        self.app.remove()
-        shutil.rmtree(self.work, ignore_errors=True)
-        vel.hosts_reset()
+    NAME = "signed"
+    UPDATER = publishing.SIGNED_UPDATER
 
     def publish(self, key=publishing.TEST_KEY, version="1.2.4"):
         manifest, _ = publishing.publish(self.installer, self.work, delay=1, version=version, key=key)
@@ -345,9 +345,6 @@ class SignedUpdaterTest(unittest.TestCase):
         p = vel.Program(exe or self.app.file("velUpdate.exe"))
         self.progs.append(p)
         p.wait(timeout)
-
-    def downloads(self):
-        return [e for e in vel.hosts_log("update") if e["path"].split("?")[0] == "/box/VelmoraSetup.exe"]
 
     def marker(self):
         return self.app.file("DownTmp") / "VelmoraSetup.exe.ran"
