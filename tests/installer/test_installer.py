@@ -269,7 +269,8 @@ class InstallTest(Base):
         cfg = PF / "cfg.xml"
         self.assertTrue(vel.wait_until(
             lambda: cfg.exists() and f"<ver>{vel.VERSION}</ver>".encode() in cfg.read_bytes(), 30))
-        client.kill()
+        # Ended as the user ends it: a kill could cut a save short.
+        client.stop()
         # The user changes the options.
         changed = cfg.read_bytes().replace(b"<closetotray>1</closetotray>", b"<closetotray>0</closetotray>")
         self.assertIn(b"<closetotray>0</closetotray>", changed)
@@ -367,6 +368,7 @@ class UninstallTest(Base):
     def test_silent_uninstall_removes_the_product_and_only_it(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
         (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
+        (PF / "cfg.xml.4321-2.tmp").write_bytes(b"<config><autorun>")  # a save cut short
         (PF / "DownTmp" / "part").mkdir(parents=True)
         (PF / "DownTmp" / f"VelmoraSetup-{NEXT_VERSION}.exe").write_bytes(NEXT_INSTALLER.read_bytes())
         (PF / "DownTmp" / "part" / "x.bin").write_bytes(b"x")

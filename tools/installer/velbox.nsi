@@ -237,6 +237,8 @@ Section "Uninstall"
 
   Delete "$INSTDIR\Icon.ico"
   Delete "$INSTDIR\cfg.xml"
+  ; What a save cut short by a crash or a power cut left beside it.
+  Delete "$INSTDIR\cfg.xml.*.tmp"
   ; The updater's download folder with the installers it fetched.
   RMDir /r "$INSTDIR\DownTmp"
   Delete "$INSTDIR\${UNINSTALLER}"
