@@ -59,7 +59,7 @@ class SkinForm : public win::Form {
   // placed in 96-dpi pixels and shown at this scale.
   double Scale() const { return scale_; }
   int Dpi() const { return dpi_; }
-  // A font of the spec at the window's dpi.
+  // The font f describes, at the window's dpi.
   win::UniqueFont MakeFont(const FontSpec& f) const;
 
  protected:
