@@ -27,6 +27,18 @@ in_lane() {
   if [ -n "$ns" ]; then ip netns exec "$ns" "$@"; else "$@"; fi
 }
 
+# Starts a command of lane $1 detached in a session of its own, its streams
+# in the file $2, and writes its own process id into $3: the subshell
+# execs into it, so the id is the command's, not a shell's that would leave
+# it running when ended.
+spawn_in_lane() {
+  local k=$1 log=$2 pidfile=$3 ns; ns=$(cat "$h/lane$1.netns" 2>/dev/null || true)
+  shift 3
+  (if [ -n "$ns" ]; then exec ip netns exec "$ns" setsid "$@"; else exec setsid "$@"; fi) \
+    </dev/null >"$log" 2>&1 &
+  echo $! >"$pidfile"
+}
+
 start_lane() {  # start_lane K WEB MUSIC UPDATE
   local k=$1 d="$h/lane$1"
   mkdir -p "$d"
@@ -59,8 +71,7 @@ start_lane() {  # start_lane K WEB MUSIC UPDATE
   # One wineserver for the whole run, detached with its streams away from
   # CTest (otherwise CTest waits for it forever). In the lane's network:
   # Wine's sockets are made by its server.
-  in_lane "$k" setsid wineserver -f -p </dev/null >"$d/wineserver.log" 2>&1 &
-  echo $! >"$d/wineserver.pid"
+  spawn_in_lane "$k" "$d/wineserver.log" "$d/wineserver.pid" wineserver -f -p
   # Start Wine's services now, with their streams away from CTest: the
   # first Wine program of a prefix spawns them and they stay for the run.
   in_lane "$k" wine cmd /c exit </dev/null >/dev/null 2>&1 || true
@@ -70,13 +81,11 @@ start_lane() {  # start_lane K WEB MUSIC UPDATE
   local keeper="$build/velShellKeeper.exe"
   if [ -f "$keeper" ]; then
     rm -f "$d/shell.ready"
-    in_lane "$k" setsid wine "$keeper" "Z:${d//\//\\}\\shell.ready" </dev/null >"$d/keeper.log" 2>&1 &
-    echo $! >"$d/keeper.pid"
+    spawn_in_lane "$k" "$d/keeper.log" "$d/keeper.pid" wine "$keeper" "Z:${d//\//\\}\\shell.ready"
   fi
 
-  in_lane "$k" setsid python3 "$here/standin/hosts.py" --web "$2" --music "$3" --update "$4" \
-    --log "$d/requests.jsonl" </dev/null >"$d/hosts.log" 2>&1 &
-  echo $! >"$d/hosts.pid"
+  spawn_in_lane "$k" "$d/hosts.log" "$d/hosts.pid" \
+    python3 "$here/standin/hosts.py" --web "$2" --music "$3" --update "$4" --log "$d/requests.jsonl"
   echo "export DISPLAY=:$n" >"$h/lane$k.env"
 }
 
@@ -94,8 +103,9 @@ wait_lane() {  # wait_lane K UPDATE_HOST
     in_lane "$k" curl -s -o /dev/null "http://$2/_ctl/log" && break
     sleep 0.1
   done
-  in_lane "$k" curl -sf -o /dev/null "http://$2/_ctl/log" ||
-    { echo "lane $k: stand-in hosts did not start" >&2; cat "$d/hosts.log" >&2; return 1; }
+  in_lane "$k" curl -sf -o /dev/null "http://$2/_ctl/log" && alive "$(cat "$d/hosts.pid")" ||
+    { echo "lane $k: stand-in hosts did not start (is another program on their ports?)" >&2
+      cat "$d/hosts.log" >&2; return 1; }
 }
 
 # Every lane's prefix, before any wineserver runs: lane 0's is made by
