@@ -69,6 +69,7 @@ class DpiDisplay:
                        env=dict(self.env, VELBOX_LANE="0", VELBOX_PREFIX_TEMPLATE=str(vel.BUILD / "wineprefix")),
                        stdin=subprocess.DEVNULL, capture_output=True, timeout=600, check=True)
         self.keeper = None
+        self.server = None
 
     def wine(self, *args, timeout=120):
         r = subprocess.run(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,
@@ -83,11 +84,12 @@ class DpiDisplay:
         """LogPixels for the programs started from now on; the wineserver and
         the notification area start anew with it."""
         self.stop_wine()
+        self.start_server()
         for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
             rc, _ = self.wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", dpi, "/f")
             assert rc == 0, key
-        # Once on a loaded machine, Wine's desktop process brought up no
-        # taskbar after a restart of the wineserver: say what was running,
+        # Before the server was kept, a loaded machine once saw no taskbar
+        # come after a restart: should it happen again, say what was running
         # and start the server and the shell once more.
         for attempt in (1, 2):
             why = self.start_shell()
@@ -95,7 +97,20 @@ class DpiDisplay:
                 return
             print(f"{dpi} dpi, start {attempt} of the notification area: {why}", flush=True)
             self.stop_wine()
+            self.start_server()
         raise AssertionError(f"no notification area: {why}")
+
+    def start_server(self):
+        # One that stays until it is ended, as the harness's does: a server
+        # that ends on its own begins ending Wine's services and desktop
+        # whenever a pause between two programs here lasts three seconds.
+        self.server = subprocess.Popen(["wineserver", "-f", "-p"], env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                       start_new_session=True)
+        # Its first program starts Wine's services, which stay with it: with
+        # streams of their own, not the pipes of a program read here.
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def start_shell(self):
         """None once the notification area is there, else what was seen."""
@@ -115,6 +130,9 @@ class DpiDisplay:
             self.keeper = None
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True, timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=60)
+        if self.server:
+            self.server.wait(60)
+            self.server = None
 
     def close(self):
         self.stop_wine()
