@@ -18,6 +18,7 @@
 #include "common/win/dpi.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
+#include "tests/mainwindow/clientforms.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -80,14 +81,10 @@ class DpiTest : public ::testing::Test {
         "<config><autorun></autorun><shortlnk></shortlnk><closetotray>0</closetotray><ver>1.0.0</ver></config>"));
   }
   void TearDown() override {
-    frmProgramSet::Instance().Unload();
-    frmMain::Instance().Unload();
+    testsupport::UnloadClientForms();
     // The next test's main window starts as a fresh object's would.
     frmMain::Instance().bActivated = false;
     frmMain::Instance().m_strOpenNet.clear();
-    frmMenu::Instance().Unload();
-    if (modTray::IsTrayIconWanted()) modTray::RemoveTrayIcon();
-    win::DoEvents();
     win::Form::SetEndWhenNoneLoaded(true);
     modChkOptState::bCloseToTray = closeToTrayBefore;
   }

@@ -16,6 +16,7 @@
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
 #include "common/win/winstr.h"
+#include "tests/mainwindow/clientforms.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -64,13 +65,7 @@ class FrmMainTest : public ::testing::Test {
     h = f.hWnd();
   }
   void TearDown() override {
-    f.Unload();
-    // The main window's load brought the tray form (and its exit path the
-    // dialog) with it.
-    frmMenu::Instance().Unload();
-    frmProgramSet::Instance().Unload();
-    if (modTray::IsTrayIconWanted()) modTray::RemoveTrayIcon();
-    win::DoEvents();
+    testsupport::UnloadClientForms();
     win::Form::SetEndWhenNoneLoaded(true);
     modChkOptState::bCloseToTray = closeToTrayBefore;
   }
@@ -300,11 +295,7 @@ TEST(FrmMainFirstActivation, RunsOnceWhenTheShowDoesNotLeaveTheWindowActive) {
     EXPECT_EQ(::GetActiveWindow(), h);
     EXPECT_EQ(f.m_strOpenNet, L"unchanged");
 
-    f.Unload();
-    frmMenu::Instance().Unload();
-    frmProgramSet::Instance().Unload();
-    if (modTray::IsTrayIconWanted()) modTray::RemoveTrayIcon();
-    win::DoEvents();
+    testsupport::UnloadClientForms();
   }
   win::Form::SetEndWhenNoneLoaded(true);
 }
