@@ -9,8 +9,8 @@ shift
 if [ -z "${VELBOX_LANE_ENTERED:-}" ]; then
   lane=0
   # CTest: CTEST_RESOURCE_GROUP_0_LANES=id:1,slots:1
-  spec=${CTEST_RESOURCE_GROUP_0_LANES:-}
-  if [[ $spec =~ id:([0-9]+) ]]; then lane=${BASH_REMATCH[1]}; fi
+  given=${CTEST_RESOURCE_GROUP_0_LANES:-}
+  if [[ $given =~ id:([0-9]+) ]]; then lane=${BASH_REMATCH[1]}; fi
   export VELBOX_LANE=$lane VELBOX_LANE_ENTERED=1
   ns=$(cat "$build/harness/lane$lane.netns" 2>/dev/null || true)
   if [ -n "$ns" ]; then
