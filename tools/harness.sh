@@ -20,9 +20,12 @@ lanes=$(cat "$h/lanes" 2>/dev/null || echo 1)
 # shellcheck source=tools/pids.sh
 source "$here/pids.sh"
 
+# Lane $1's network namespace; nothing for a lane without one.
+lane_ns() { cat "$h/lane$1.netns" 2>/dev/null || true; }
+
 # Runs a command in lane $1's network namespace (as it is, without one).
 in_lane() {
-  local ns; ns=$(cat "$h/lane$1.netns" 2>/dev/null || true)
+  local ns; ns=$(lane_ns "$1")
   shift
   if [ -n "$ns" ]; then ip netns exec "$ns" "$@"; else "$@"; fi
 }
@@ -32,7 +35,7 @@ in_lane() {
 # execs into it, so the id is the command's, not a shell's that would leave
 # it running when ended.
 spawn_in_lane() {
-  local k=$1 log=$2 pidfile=$3 ns; ns=$(cat "$h/lane$1.netns" 2>/dev/null || true)
+  local log=$2 pidfile=$3 ns; ns=$(lane_ns "$1")
   shift 3
   (if [ -n "$ns" ]; then exec ip netns exec "$ns" setsid "$@"; else exec setsid "$@"; fi) \
     </dev/null >"$log" 2>&1 &
@@ -139,7 +142,7 @@ stop)
     (export VELBOX_LANE=$k; source "$here/wine-env.sh" "$build"; wineserver -k 2>/dev/null || true)
     stop_pidfile "$d/wineserver.pid"
     stop_pidfile "$d/xvfb.pid"
-    ns=$(cat "$h/lane$k.netns" 2>/dev/null || true)
+    ns=$(lane_ns "$k")
     [ -n "$ns" ] && ip netns del "$ns" 2>/dev/null || true
     rm -f "$h/lane$k.env" "$h/lane$k.netns"
   done
