@@ -3,8 +3,12 @@
 
 #include "client/mainwindow/frmMain.h"
 #include "client/startup/modMain.h"
+#include "common/product.h"
+#include "common/win/files.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
+#include "common/win/paths.h"
+#include "common/win/winstr.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The browser control needs OLE on this thread (drag and drop, in-place
@@ -23,5 +27,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   // Whatever is still loaded goes while OLE is still there.
   frmMain::Instance().Unload();
+  // An update cut off between moving a running program's file aside and
+  // putting the new one in its place leaves nothing to start the client
+  // from; this client runs on from the file moved aside and gives it its
+  // name back on its way out.
+  for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
+    win::RestoreSetAside(win::AppFile(win::W(file)));
   return code;
 }

@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <vector>
 
+#include "common/setaside.h"
 #include "common/win/owners.h"
+#include "common/win/winstr.h"
 
 namespace win {
 
@@ -55,6 +58,25 @@ bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target) {
   const DWORD attrs = ::GetFileAttributesW(target.c_str());
   if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) return false;
   return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool RestoreSetAside(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return false;
+  const std::wstring folder = path.substr(0, slash + 1);
+  const std::wstring name = path.substr(slash + 1);
+  if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  std::vector<std::u16string> entries;
+  WIN32_FIND_DATAW fd;
+  UniqueFind find(::FindFirstFileW((path + L".*.old").c_str(), &fd));
+  if (!find) return false;
+  do {
+    if ((fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+      entries.push_back(U(fd.cFileName));
+  } while (::FindNextFileW(find.get(), &fd));
+  const auto aside = setaside::AsideToRestore(U(name), entries);
+  // The file moved aside is the running program's image: it may be renamed.
+  return aside && ::MoveFileExW((folder + W(*aside)).c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH);
 }
 
 }  // namespace win

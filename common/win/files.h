@@ -27,4 +27,9 @@ bool FlushToDisk(const std::wstring& path);
 // before the data, and a power cut then leaves a file of zeros.
 bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target);
 
+// Gives the program file at `path` its name back when an update was cut off
+// after moving it aside and before putting the new one there
+// (setaside::AsideToRestore). True when it did.
+bool RestoreSetAside(const std::wstring& path);
+
 }  // namespace win
