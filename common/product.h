@@ -12,8 +12,14 @@ inline constexpr char16_t kAppTitle[] = u"Velmora音乐盒";
 inline constexpr char16_t kSiteName[] = u"Velmora音乐网";
 inline constexpr char16_t kConfigFile[] = u"\\cfg.xml";
 inline constexpr char16_t kIconFile[] = u"\\Icon.ico";
+inline constexpr char16_t kClientFile[] = u"\\velBox.exe";
 inline constexpr char16_t kUpdaterFile[] = u"\\velUpdate.exe";
 inline constexpr char16_t kDownloadFolder[] = u"\\DownTmp\\";
+
+// The installation's uninstall entry, in the 32-bit view of the registry:
+// under HKEY_CURRENT_USER for the per-user installer, under
+// HKEY_LOCAL_MACHINE for a machine-wide installation of an older one.
+inline constexpr char16_t kUninstallKey[] = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora音乐盒";
 
 // A path made of a program folder and one of the literals above, which begin
 // with "\": a folder that already ends in a separator (a drive root, "C:\")

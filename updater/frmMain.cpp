@@ -22,6 +22,7 @@ constexpr wchar_t kInstanceName[] = L"Local\\velUpdate.Running";
 constexpr int kClientTwipsX = 3000;
 constexpr int kClientTwipsY = 1170;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr UINT kRunExit = WM_APP + 0x102;
 
 BOOL CALLBACK FirstIconGroup(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR param) {
   auto* out = reinterpret_cast<std::wstring*>(param);
@@ -64,6 +65,15 @@ void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
 }
 
 LRESULT frmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == kExitRequest) {
+    // The sender waits in SendMessage; it gets its answer first.
+    ::PostMessageW(hWndIfLoaded(), kRunExit, 0, 0);
+    return 1;
+  }
+  if (msg == kRunExit) {
+    EndOnRequest();
+    return 0;
+  }
   if (msg == WM_DPICHANGED) {
     // Moved to a monitor of another scale: the size the system proposes
     // (the window holds nothing else to lay out).
@@ -83,21 +93,22 @@ void frmMain::Form_Load() {
     Unload();
     return;
   }
+  loading_ = true;
   DownDir = win::AppFile(win::W(product::kDownloadFolder));
-  if (!CheckUpdate()) {
-    Unload();
-    return;
-  }
-  ReadUpdateInfo();
-  // With a key built in, an offer without a good signature is no update.
-  if (!OfferAccepted()) {
-    Unload();
-    return;
-  }
-  // Nothing complete to start (a bad name, an error page, a broken, silent
-  // or endless download, not the signed installer): the updater ends
-  // without showing anything.
-  if (!DownFileExists() && DownloadFile(DownUrl) != DownloadResult::kStored) {
+  // Each step ends early when the updater was asked to end meanwhile.
+  const bool update = [this] {
+    if (!CheckUpdate() || bEndRequested) return false;
+    ReadUpdateInfo();
+    // With a key built in, an offer without a good signature is no update.
+    if (bEndRequested || !OfferAccepted()) return false;
+    // Nothing complete to start (a bad name, an error page, a broken, silent
+    // or endless download, not the signed installer): the updater ends
+    // without showing anything.
+    if (!DownFileExists() && DownloadFile(DownUrl) != DownloadResult::kStored) return false;
+    return !bEndRequested;
+  }();
+  loading_ = false;
+  if (!update) {
     Unload();
     return;
   }
@@ -107,8 +118,19 @@ void frmMain::Form_Load() {
 
 void frmMain::Timer1_Timer() {
   Timer1.SetEnabled(false);  // fires once
-  modCheckUpdate::LaunchDownFile(hWndIfLoaded());
+  if (!bEndRequested) modCheckUpdate::LaunchDownFile(hWndIfLoaded());
   Unload();
+}
+
+void frmMain::EndOnRequest() {
+  bEndRequested = true;
+  Timer1.SetEnabled(false);
+  // Inside Form_Load a wait is running (a request, the download): WM_QUIT
+  // ends it and the transfer is cancelled; Form_Load then unloads the form.
+  if (loading_)
+    ::PostQuitMessage(0);
+  else
+    Unload();
 }
 
 int Run(int show) {
@@ -119,7 +141,7 @@ int Run(int show) {
     frmMain form;
     // Checked and downloaded while loading; shown only when there is an
     // installer to start, as the program was asked to show it.
-    if (form.Load()) {
+    if (form.Load() && !form.EndRequested()) {
       ::ShowWindow(form.hWndIfLoaded(), show);
       ::UpdateWindow(form.hWndIfLoaded());
       code = win::RunMessageLoop();

@@ -13,6 +13,12 @@ class frmMain : public win::Form {
  public:
   frmMain();
 
+  // Sent by the installer and the uninstaller before they touch the
+  // folder: the updater cancels its transfer, starts nothing and ends, as
+  // the client ends on the same message.
+  static constexpr UINT kExitRequest = WM_APP + 0x101;  // 0x8101
+
+  bool EndRequested() const { return bEndRequested; }
   // Interval Form_Load gave Timer1 (0 while it is not enabled).
   UINT Timer1Interval() const { return Timer1.Enabled() ? Timer1.Interval() : 0; }
 
@@ -28,8 +34,12 @@ class frmMain : public win::Form {
 
  private:
   void Timer1_Timer();
+  // The exit request, carried out after the sender has its answer.
+  void EndOnRequest();
 
-  win::UniqueHandle instance_;  // held for the run: one updater at a time
+  win::UniqueHandle instance_;
+  bool loading_ = false;       // inside Form_Load, whose waits end on WM_QUIT
+  bool bEndRequested = false;  // asked to end: nothing more is fetched or started  // held for the run: one updater at a time
 };
 
 // Runs velUpdate from start to end; `show` is the window-style request it

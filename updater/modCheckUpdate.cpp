@@ -9,6 +9,7 @@
 #include "common/product.h"
 #include "common/win/files.h"
 #include "common/win/inet.h"
+#include "common/win/installation.h"
 #include "common/win/msgloop.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
@@ -407,7 +408,14 @@ DownloadResult DownloadFile(const std::wstring& address) {
   return DownloadResult::kStored;
 }
 
+bool ProductInstalled() {
+  if (!win::IsNormalFile(win::AppFile(win::W(product::kClientFile)))) return false;
+  win::UniqueKey key;
+  return win::OpenUninstallKey(KEY_QUERY_VALUE, key) != nullptr;
+}
+
 bool LaunchDownFile(HWND owner) {
+  if (!ProductInstalled()) return false;
   // Held from the check until the shell has started it.
   win::UniqueFile held;
   if (!PublicKey.empty()) {

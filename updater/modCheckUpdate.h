@@ -63,7 +63,14 @@ using DownloadResult = updatelogic::DownloadResult;
 // ended when it returns, and nothing of it is left unless it is stored.
 DownloadResult DownloadFile(const std::wstring& address);
 
-// Starts the installer through the shell when DownFileExists(); true when
+// The product this updater belongs to is still installed: its client is
+// beside it and its uninstall entry exists. An uninstall that ran while the
+// updater was at work leaves neither, and an installer started then would
+// bring the product back.
+bool ProductInstalled();
+
+// Starts the installer through the shell when DownFileExists() and the
+// product is still installed; true when
 // the shell accepted it. With a key, the file is held against writes from
 // the check of its hash until it has been started.
 bool LaunchDownFile(HWND owner);

@@ -6,6 +6,7 @@
 #include "common/product.h"
 #include "common/win/files.h"
 #include "common/win/form.h"
+#include "common/win/installation.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
 #include "common/win/paths.h"
@@ -56,13 +57,9 @@ bool WaitForConfirmation(const bool& bCountOk, WaitClock& clock, std::chrono::mi
 Notice CheckFirstStart(NoticeBrowser& webBrowser2, const bool& bCountOk, WaitClock& clock) {
   // A per-user installation keeps its uninstall entry under HKEY_CURRENT_USER;
   // the value is read and written where the entry is.
-  HKEY root = HKEY_LOCAL_MACHINE;
   win::UniqueKey key;
-  if (::RegOpenKeyExW(root, kUninstallKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put()) != ERROR_SUCCESS) {
-    root = HKEY_CURRENT_USER;
-    if (::RegOpenKeyExW(root, kUninstallKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put()) != ERROR_SUCCESS)
-      return Notice::kNoUninstallKey;
-  }
+  const HKEY root = win::OpenUninstallKey(KEY_READ, key);
+  if (!root) return Notice::kNoUninstallKey;
   // Only the value's presence matters: ask without reading its data.
   DWORD size = 0;
   if (::RegQueryValueExW(key.get(), kFirstStartValue, nullptr, nullptr, nullptr, &size) != ERROR_FILE_NOT_FOUND)
@@ -73,8 +70,8 @@ Notice CheckFirstStart(NoticeBrowser& webBrowser2, const bool& bCountOk, WaitClo
   if (!WaitForConfirmation(bCountOk, clock, timings::kNoticeWait)) return Notice::kUnconfirmed;
 
   win::UniqueKey writable;
-  if (::RegCreateKeyExW(root, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, writable.put(),
-                        nullptr) != ERROR_SUCCESS)
+  if (::RegCreateKeyExW(root, win::W(product::kUninstallKey).c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                        nullptr, writable.put(), nullptr) != ERROR_SUCCESS)
     return Notice::kNotRecorded;  // machine-wide it needs administrative rights; sent again next time
   static constexpr wchar_t kOne[] = L"1";
   if (::RegSetValueExW(writable.get(), kFirstStartValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(kOne),

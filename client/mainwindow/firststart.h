@@ -19,11 +19,7 @@ class FormTimer;
 
 namespace firststart {
 
-// The client's uninstall entry, written by its installer in the 32-bit view
-// of the registry: under HKEY_LOCAL_MACHINE for a machine-wide installation,
-// else under HKEY_CURRENT_USER.
-inline constexpr wchar_t kUninstallKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Velmora音乐盒";
+// Written in the installation's uninstall entry (product::kUninstallKey).
 inline constexpr wchar_t kFirstStartValue[] = L"FirstStart";
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,11 @@
 namespace firststart {
 namespace {
 
+const wchar_t* UninstallKey() {
+  static const std::wstring key = win::W(product::kUninstallKey);
+  return key.c_str();
+}
+
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
@@ -34,7 +39,7 @@ struct StoredValue {
 
 HKEY OpenKey(REGSAM view, REGSAM access = KEY_READ, HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(root, kUninstallKey, 0, access | view, &key) != ERROR_SUCCESS) return nullptr;
+  if (::RegOpenKeyExW(root, UninstallKey(), 0, access | view, &key) != ERROR_SUCCESS) return nullptr;
   return key;
 }
 
@@ -54,7 +59,7 @@ std::optional<StoredValue> ReadFirstStart(REGSAM view = KEY_WOW64_32KEY, HKEY ro
 
 bool CreateUninstallKey(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY key = nullptr;
-  if (::RegCreateKeyExW(root, kUninstallKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
+  if (::RegCreateKeyExW(root, UninstallKey(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr) !=
       ERROR_SUCCESS)
     return false;
   ::RegCloseKey(key);
@@ -62,7 +67,7 @@ bool CreateUninstallKey(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MA
 }
 
 void DeleteUninstallKey(REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE) {
-  ::RegDeleteKeyExW(root, kUninstallKey, view, 0);
+  ::RegDeleteKeyExW(root, UninstallKey(), view, 0);
 }
 
 bool SetFirstStart(const StoredValue& v, HKEY root = HKEY_LOCAL_MACHINE) {

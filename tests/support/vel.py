@@ -69,17 +69,28 @@ def windows_path(p):
 QUICK = BUILD / "quick"
 
 
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora音乐盒"
+
+
 class InstallDir:
     """A folder on the prefix's drive C holding copies of the programs;
-    quick=True takes velBox.exe from the quick build."""
+    quick=True takes velBox.exe from the quick build. installed=True makes
+    it an installation as its updater sees one: a client beside it and the
+    user's uninstall entry (removed with the folder)."""
 
-    def __init__(self, name="app", programs=("velBox.exe",), quick=False):
+    def __init__(self, name="app", programs=("velBox.exe",), quick=False, installed=False):
         base = DRIVE_C / "velbox-tests"
         base.mkdir(parents=True, exist_ok=True)
         self.path = Path(tempfile.mkdtemp(prefix=name + "-", dir=base))
+        self.installed = installed
+        if installed and "velBox.exe" not in programs:
+            programs = (*programs, "velBox.exe")
         for p in programs:
             source = QUICK / p if quick and p == "velBox.exe" else BUILD / p
             shutil.copy2(source, self.path / p)
+        if installed:
+            rc, out = reg("add", UNINSTALL_KEY, "/v", "InstallLocation", "/d", self.win(), "/f", "/reg:32")
+            assert rc == 0, out
 
     def file(self, name):
         return self.path / name
@@ -88,6 +99,8 @@ class InstallDir:
         return windows_path(self.path / name) if name else windows_path(self.path)
 
     def remove(self):
+        if self.installed:
+            reg("delete", UNINSTALL_KEY, "/f", "/reg:32")
         shutil.rmtree(self.path, ignore_errors=True)
 
 
@@ -206,7 +219,7 @@ APP_TITLE = "Velmora音乐盒"
 _REG_LINE = re.compile(r"^ {4}(.*?) {4}(REG_[A-Z_]+)(?: {4}(.*))?$")
 
 
-def run_value(root="HKLM", view=32):
+def run_value(root="HKCU", view=32):
     """(type, data) of the Run value "Velmora音乐网" under root (HKLM or
     HKCU) in the given registry view, or None when it is not there."""
     rc, out = reg("query", f"{root}\\{RUN_KEY}", "/v", RUN_VALUE, f"/reg:{view}")

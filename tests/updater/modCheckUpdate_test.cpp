@@ -10,6 +10,7 @@
 
 #include "common/product.h"
 #include "common/text.h"
+#include "common/win/owners.h"
 #include "common/win/winstr.h"
 #include "signed_fixtures.h"
 #include "tests/support/testsupport.h"
@@ -130,6 +131,25 @@ class UpdaterTest : public ::testing::Test {
   std::wstring down = app / L"DownTmp";
   std::vector<size_t> chunks;
 };
+
+// --- the installation --------------------------------------------------------
+
+TEST_F(UpdaterTest, TheProductIsInstalledOnlyWithItsClientAndItsUninstallEntry) {
+  const std::wstring key = win::W(product::kUninstallKey);
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) ::RegDeleteKeyExW(root, key.c_str(), KEY_WOW64_32KEY, 0);
+  ASSERT_TRUE(ts::WriteFileBytes(app / L"velBox.exe", "client"));
+  EXPECT_FALSE(mcu::ProductInstalled());  // uninstalled: the entry is gone
+  {
+    win::UniqueKey k;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
+                                nullptr, k.put(), nullptr),
+              ERROR_SUCCESS);
+  }
+  EXPECT_TRUE(mcu::ProductInstalled());
+  ASSERT_TRUE(::DeleteFileW((app / L"velBox.exe").c_str()));
+  EXPECT_FALSE(mcu::ProductInstalled());  // the client is gone
+  ::RegDeleteKeyExW(HKEY_CURRENT_USER, key.c_str(), KEY_WOW64_32KEY, 0);
+}
 
 // --- version check -----------------------------------------------------------
 

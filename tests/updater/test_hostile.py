@@ -22,7 +22,7 @@ class HostileServerTest(unittest.TestCase):
         vel.hosts_reset()
         # Hostile servers meet the updater that takes unsigned offers: with
         # nothing signed to check, it goes furthest.
-        self.app = vel.InstallDir("uphostile", programs=())
+        self.app = vel.InstallDir("uphostile", programs=(), installed=True)
         shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("velUpdate.exe"))
         self.cfg = self.app.file("cfg.xml")
         self.cfg.write_bytes(CFG)
@@ -62,7 +62,8 @@ class HostileServerTest(unittest.TestCase):
 
     def assert_nothing_stored_or_started(self):
         names = sorted(p.name for p in self.app.path.iterdir())
-        self.assertIn(names, (["cfg.xml", "velUpdate.exe"], ["DownTmp", "cfg.xml", "velUpdate.exe"]))
+        self.assertIn(names, (["cfg.xml", "velBox.exe", "velUpdate.exe"],
+                              ["DownTmp", "cfg.xml", "velBox.exe", "velUpdate.exe"]))
         if self.down.exists():
             self.assertEqual(list(self.down.iterdir()), [])
         self.assertEqual(sorted(p.name for p in self.app.path.parent.iterdir()), self.beside)
@@ -144,7 +145,7 @@ class HostileServerTest(unittest.TestCase):
             if self.down.is_dir():
                 seen.update(p.name for p in self.down.iterdir())
             names = {p.name for p in self.app.path.iterdir()} - {"DownTmp"}
-            self.assertEqual(sorted(names), ["cfg.xml", "velUpdate.exe"])
+            self.assertEqual(sorted(names), ["cfg.xml", "velBox.exe", "velUpdate.exe"])
 
         took = self.run_updater(60, watch)
         self.assertGreater(took, 3)

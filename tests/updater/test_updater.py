@@ -65,7 +65,7 @@ class UpdaterFlowTest(unittest.TestCase):
 
     def setUp(self):
         vel.hosts_reset()
-        self.app = vel.InstallDir("updater", programs=())
+        self.app = vel.InstallDir("updater", programs=(), installed=True)
         shutil.copy2(publishing.UNSIGNED_UPDATER, self.app.file("velUpdate.exe"))
         self.app.file("cfg.xml").write_bytes(
             b"<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray>"
@@ -205,7 +205,7 @@ class UpdaterFlowTest(unittest.TestCase):
                 probe, t0, ended = self.run_update(text)
                 self.assertIsNone(probe.visible_span(), probe.states())
                 self.assertEqual(sorted(p.name for p in self.app.path.iterdir()),
-                                 ["cfg.xml", "probe.log", "velUpdate.exe"])
+                                 ["cfg.xml", "probe.log", "velBox.exe", "velUpdate.exe"])
         self.assertFalse((drive_c / "x.exe").exists())
         self.assertFalse((drive_c / "x.exe.ran").exists())
         self.assertFalse((self.app.path.parent / "x.exe").exists())
@@ -228,7 +228,7 @@ class UpdaterFlowTest(unittest.TestCase):
         self.assertIsNone(probe.visible_span(), probe.states())
         self.assertEqual(self.app.file("DownTmp").read_bytes(), b"keep")
         self.assertEqual(sorted(p.name for p in self.app.path.iterdir()),
-                         ["DownTmp", "cfg.xml", "probe.log", "velUpdate.exe"])
+                         ["DownTmp", "cfg.xml", "probe.log", "velBox.exe", "velUpdate.exe"])
 
 
 class OfferFixture:
@@ -240,9 +240,9 @@ class OfferFixture:
     def setUp(self):
         vel.hosts_reset()
         if self.UPDATER is None:
-            self.app = vel.InstallDir(self.NAME, programs=("velUpdate.exe",))
+            self.app = vel.InstallDir(self.NAME, programs=("velUpdate.exe",), installed=True)
         else:
-            self.app = vel.InstallDir(self.NAME, programs=())
+            self.app = vel.InstallDir(self.NAME, programs=(), installed=True)
             shutil.copy2(self.UPDATER, self.app.file("velUpdate.exe"))
         self.app.file("cfg.xml").write_bytes(b"<config><ver>1.2.3</ver></config>")
         self.work = Path(tempfile.mkdtemp(prefix=self.NAME + "-"))
