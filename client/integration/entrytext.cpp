@@ -58,22 +58,11 @@ std::u16string RegValueText(std::uint32_t type, std::string_view bytes) {
 AutoRunPlan PlanAutoRun(bool enable, std::u16string_view machine, std::u16string_view user,
                         std::u16string_view command) {
   AutoRunPlan plan;
-  if (!enable) {
-    plan.deleteMachine = machine == command;
+  plan.deleteMachine = machine == command;
+  if (enable)
+    plan.writeUser = user != command;
+  else
     plan.deleteUser = user == command;
-    return plan;
-  }
-  if (machine == command) return plan;
-  if (user == command) {
-    // Both start at log-on; the machine-wide one is the one to put right.
-    // Unreadable or missing, there is nothing to put right.
-    const bool machineHoldsOther = machine != kNotFound && machine != kError;
-    plan.writeMachine = machineHoldsOther;
-    plan.deleteUserIfWritten = machineHoldsOther;
-    return plan;
-  }
-  plan.writeMachine = true;
-  plan.writeUserIfRefused = true;
   return plan;
 }
 

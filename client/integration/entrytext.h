@@ -42,23 +42,22 @@ std::u16string RegDwordText(std::uint32_t value);
 // (UTF-16LE for strings).
 std::u16string RegValueText(std::uint32_t type, std::string_view bytes);
 
-// What the log-on start entry needs in its two places: the machine-wide Run
-// key first, the user's as the fallback. Only a value that holds exactly
+// What the log-on start entry needs in its two places. The installation is
+// the user's own (in their profile), so its command starts at the user's
+// log-on only: it goes under HKEY_CURRENT_USER, never machine-wide, where
+// every user of the machine would run it. Only a value that holds exactly
 // the client's command is ever deleted.
 struct AutoRunPlan {
-  bool writeMachine = false;         // store the command machine-wide;
-  bool writeUserIfRefused = false;   //   refused: store it for the user instead
-  bool deleteUserIfWritten = false;  //   stored: the user's copy goes, so one command starts at log-on
-  bool deleteMachine = false;
+  bool writeUser = false;
+  bool deleteMachine = false;  // this client's command machine-wide, written by an older client
   bool deleteUser = false;
   bool operator==(const AutoRunPlan&) const = default;
 };
 
 // The plan for switching the entry on or off, given what each place holds
 // now (ReadRegValue's texts, markers included) and the client's command.
-// On: nothing while either place holds the command, except that a
-// machine-wide value of another command beside the user's copy is put
-// right machine-wide. Off: the command goes from where it is; a value of
+// On: the user's value is written unless it holds the command; the command
+// machine-wide goes. Off: the command goes from where it is. A value of
 // another install stays in either place.
 AutoRunPlan PlanAutoRun(bool enable, std::u16string_view machine, std::u16string_view user,
                         std::u16string_view command);

@@ -92,24 +92,15 @@ AutoRunChange SetAutoRun(bool enable) {
   const entrytext::AutoRunPlan plan =
       entrytext::PlanAutoRun(enable, win::U(ReadRegValue(HKEY_LOCAL_MACHINE, kRunKey, name)),
                              win::U(ReadRegValue(HKEY_CURRENT_USER, kRunKey, name)), win::U(command));
-  if (!enable) {
-    bool removed = true;
-    for (const auto& [root, wanted] : {std::pair{HKEY_LOCAL_MACHINE, plan.deleteMachine},
-                                       std::pair{HKEY_CURRENT_USER, plan.deleteUser}}) {
-      if (!wanted) continue;
-      const LSTATUS status = writer.DeleteValue(root, kRunKey, name);
-      if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) removed = false;
-    }
-    return removed ? AutoRunChange::kRemoved : AutoRunChange::kNotRemoved;
+  bool removed = true;
+  for (const auto& [root, wanted] :
+       {std::pair{HKEY_LOCAL_MACHINE, plan.deleteMachine}, std::pair{HKEY_CURRENT_USER, plan.deleteUser}}) {
+    if (!wanted) continue;
+    const LSTATUS status = writer.DeleteValue(root, kRunKey, name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) removed = false;
   }
-  if (!plan.writeMachine) return AutoRunChange::kNone;
-  // A user without admin rights cannot write machine-wide; the entry then
-  // goes to the user's own Run key, which the system starts just the same.
-  if (writer.SetString(HKEY_LOCAL_MACHINE, kRunKey, name, command) == ERROR_SUCCESS) {
-    if (plan.deleteUserIfWritten) writer.DeleteValue(HKEY_CURRENT_USER, kRunKey, name);
-    return AutoRunChange::kWroteMachine;
-  }
-  if (!plan.writeUserIfRefused) return AutoRunChange::kNone;  // the user's copy stays the one
+  if (!enable) return removed ? AutoRunChange::kRemoved : AutoRunChange::kNotRemoved;
+  if (!plan.writeUser) return AutoRunChange::kNone;
   if (writer.SetString(HKEY_CURRENT_USER, kRunKey, name, command) == ERROR_SUCCESS) return AutoRunChange::kWroteUser;
   return AutoRunChange::kNotWritten;
 }

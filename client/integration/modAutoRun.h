@@ -38,20 +38,18 @@ void SetRegistryWriterForTesting(RegistryWriter* writer);
 
 // What SetAutoRun did. The client ignores it; tests check it.
 enum class AutoRunChange {
-  kNone,          // on: the command was in place (or a repair machine-wide was refused)
-  kWroteMachine,  // on: written under HKEY_LOCAL_MACHINE (the user's copy, if any, removed)
-  kWroteUser,     // on: the machine-wide write was refused, written under HKEY_CURRENT_USER
-  kNotWritten,    // on: both writes were refused
-  kRemoved,       // off: the command is gone from where it was
-  kNotRemoved,    // off: a place refused the deletion
+  kNone,        // on: the command was in place
+  kWroteUser,   // on: written under HKEY_CURRENT_USER
+  kNotWritten,  // on: the write was refused
+  kRemoved,     // off: the command is gone from where it was
+  kNotRemoved,  // off: a place refused the deletion
 };
 
-// On: makes sure the Run value holds AutoRunCommand, machine-wide when
-// allowed, else for the current user; nothing is written while either place
-// holds it, except that a machine-wide value of another command beside the
-// user's copy is put right (when allowed) and the user's copy then goes.
-// Off: deletes the value where it holds exactly AutoRunCommand; a value of
-// another install stays. Failures are silent.
+// On: makes sure the user's Run value holds AutoRunCommand, and takes this
+// client's command away from the machine-wide Run key where it may (an
+// older client wrote it there; a refusal is silent). Off: deletes the value
+// where it holds exactly AutoRunCommand. A value of another install stays.
+// Failures are silent.
 AutoRunChange SetAutoRun(bool enable);
 
 }  // namespace modAutoRun

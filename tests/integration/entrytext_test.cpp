@@ -76,53 +76,46 @@ TEST(RegValueText, OtherTypesReadAsEmpty) {
 constexpr char16_t kCmd[] = u"\"C:\\Users\\u\\AppData\\Local\\Programs\\Velmora音乐盒\\velBox.exe\" /regstart";
 constexpr char16_t kOther[] = u"\"C:\\Program Files\\Velmora音乐盒\\velBox.exe\" /regstart";
 
-entrytext::AutoRunPlan Steps(bool writeMachine, bool writeUserIfRefused, bool deleteUserIfWritten,
-                             bool deleteMachine, bool deleteUser) {
-  return {writeMachine, writeUserIfRefused, deleteUserIfWritten, deleteMachine, deleteUser};
+entrytext::AutoRunPlan Steps(bool writeUser, bool deleteMachine, bool deleteUser) {
+  return {writeUser, deleteMachine, deleteUser};
 }
 
-TEST(PlanAutoRun, OnWritesMachineWideFirstAndPutsAStaleMachineValueRight) {
+TEST(PlanAutoRun, OnWritesTheUsersValueAndTakesThisCommandAwayMachineWide) {
   using entrytext::kError;
   using entrytext::kNotFound;
-  const entrytext::AutoRunPlan nothing{};
-  const auto writeEitherPlace = Steps(true, true, false, false, false);
   struct Case {
     std::u16string_view machine, user;
     entrytext::AutoRunPlan want;
   };
   const Case cases[] = {
-      // In place: nothing, whatever the other place holds.
-      {kCmd, kNotFound, nothing},
-      {kCmd, kOther, nothing},
-      {kCmd, kCmd, nothing},
-      {kNotFound, kCmd, nothing},
-      {kError, kCmd, nothing},
-      // Missing or another command everywhere: machine-wide, else the user's.
-      {kNotFound, kNotFound, writeEitherPlace},
-      {kError, kError, writeEitherPlace},
-      {kOther, kNotFound, writeEitherPlace},
-      {kNotFound, kOther, writeEitherPlace},
-      {kOther, kOther, writeEitherPlace},
-      {u"", kError, writeEitherPlace},  // a value of another type
-      // Another command machine-wide and ours for the user: both would start.
-      // Put right machine-wide, then the user's copy goes; refused, it stays.
-      {kOther, kCmd, Steps(true, false, true, false, false)},
-      {u"", kCmd, Steps(true, false, true, false, false)},
+      // The user's value in place: nothing, unless this client's command is
+      // machine-wide too (it would start twice, and for every user).
+      {kNotFound, kCmd, Steps(false, false, false)},
+      {kOther, kCmd, Steps(false, false, false)},
+      {kError, kCmd, Steps(false, false, false)},
+      {kCmd, kCmd, Steps(false, true, false)},
+      // Missing, unreadable or another command for the user: written there;
+      // another install's machine-wide value stays.
+      {kNotFound, kNotFound, Steps(true, false, false)},
+      {kError, kError, Steps(true, false, false)},
+      {kOther, kOther, Steps(true, false, false)},
+      {u"", kOther, Steps(true, false, false)},  // a value of another type
+      {kCmd, kNotFound, Steps(true, true, false)},
   };
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(entrytext::PlanAutoRun(true, cases[i].machine, cases[i].user, kCmd), cases[i].want) << "case " << i;
   // Letter case counts: a command in other capitals is another command.
   std::u16string upper(kCmd);
   upper.replace(upper.find(u".exe"), 4, u".EXE");
-  EXPECT_EQ(entrytext::PlanAutoRun(true, upper, kCmd, kCmd), Steps(true, false, true, false, false));
+  EXPECT_EQ(entrytext::PlanAutoRun(true, upper, upper, kCmd), Steps(true, false, false));
 }
 
 TEST(PlanAutoRun, OffDeletesOnlyTheCommandWhereItIs) {
   using entrytext::kError;
   using entrytext::kNotFound;
-  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kCmd, kCmd), Steps(false, false, false, true, true));
-  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kOther, kCmd), Steps(false, false, false, true, false));
-  EXPECT_EQ(entrytext::PlanAutoRun(false, kOther, kCmd, kCmd), Steps(false, false, false, false, true));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kCmd, kCmd), Steps(false, true, true));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kCmd, kOther, kCmd), Steps(false, true, false));
+  EXPECT_EQ(entrytext::PlanAutoRun(false, kOther, kCmd, kCmd), Steps(false, false, true));
   EXPECT_EQ(entrytext::PlanAutoRun(false, kOther, kOther, kCmd), entrytext::AutoRunPlan{});
   EXPECT_EQ(entrytext::PlanAutoRun(false, kNotFound, kError, kCmd), entrytext::AutoRunPlan{});
   EXPECT_EQ(entrytext::PlanAutoRun(false, u"", kNotFound, kCmd), entrytext::AutoRunPlan{});

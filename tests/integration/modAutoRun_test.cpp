@@ -99,18 +99,42 @@ class RunEntry : public ::testing::Test {
   const std::wstring old = L"\"C:\\Program Files\\Old\\velBox.exe\" /regstart";
 };
 
-TEST_F(RunEntry, MissingValueIsWrittenOnceMachineWideInThe32BitView) {
+TEST_F(RunEntry, MissingValueIsWrittenOnceForTheUserInThe32BitView) {
   EXPECT_EQ(modAutoRun::AutoRunCommand(), command);
   EXPECT_FALSE(IsAutoRunSet());
 
-  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteMachine);
-  EXPECT_EQ(GetRun(kMachine), Sz(command));  // REG_SZ, size counts the NUL
-  EXPECT_FALSE(GetRun(kMachine, KEY_WOW64_64KEY) == Sz(command));
-  EXPECT_FALSE(GetRun(kUser));
+  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
+  EXPECT_EQ(GetRun(kUser), Sz(command));  // REG_SZ, size counts the NUL
+  EXPECT_FALSE(GetRun(kMachine));
   EXPECT_TRUE(IsAutoRunSet());
 
   EXPECT_EQ(SetAutoRun(true), AutoRunChange::kNone);
   EXPECT_EQ(writer.sets, 1);
+}
+
+TEST_F(RunEntry, WritableMachineKeyGetsNothingAndLosesThisClientsOldValue) {
+  // As an older client left it, machine-wide; HKLM is writable here.
+  ASSERT_TRUE(PutRun(kMachine, Sz(command)));
+  EXPECT_TRUE(IsAutoRunSet());
+  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
+  EXPECT_FALSE(GetRun(kMachine));
+  EXPECT_EQ(GetRun(kUser), Sz(command));
+  EXPECT_EQ(writer.sets, 1);
+  EXPECT_EQ(writer.deletes, 1);
+
+  // Another installation's value machine-wide is not ours to touch.
+  ASSERT_TRUE(PutRun(kMachine, Sz(old)));
+  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kNone);
+  EXPECT_EQ(GetRun(kMachine), Sz(old));
+  EXPECT_EQ(writer.sets, 1);
+
+  // Where HKLM refuses the deletion, the user's value is written all the same.
+  entrystate::DeleteRun(kUser);
+  ASSERT_TRUE(PutRun(kMachine, Sz(command)));
+  writer.refuseMachine = true;
+  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
+  EXPECT_EQ(GetRun(kMachine), Sz(command));
+  EXPECT_EQ(GetRun(kUser), Sz(command));
 }
 
 TEST_F(RunEntry, ValueOfAnotherCommandIsNotSetAndIsReplaced) {
@@ -121,20 +145,20 @@ TEST_F(RunEntry, ValueOfAnotherCommandIsNotSetAndIsReplaced) {
                                          entrystate::Typed(REG_EXPAND_SZ, command), entrystate::Dword(7),
                                          entrystate::Dword(4294967295u)};
   for (const entrystate::RawValue& other : others) {
-    ASSERT_TRUE(PutRun(kMachine, other));
+    ASSERT_TRUE(PutRun(kUser, other));
     EXPECT_FALSE(IsAutoRunSet());
-    EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteMachine);
-    EXPECT_EQ(GetRun(kMachine), Sz(command));
+    EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
+    EXPECT_EQ(GetRun(kUser), Sz(command));
   }
   EXPECT_EQ(writer.sets, 6);
-  ASSERT_TRUE(PutRun(kMachine, entrystate::Dword(4294967295u)));
-  EXPECT_EQ(ReadRegValue(kMachine, modAutoRun::kRunKey, modAutoRun::RunValueName()), L"-1");
+  ASSERT_TRUE(PutRun(kUser, entrystate::Dword(4294967295u)));
+  EXPECT_EQ(ReadRegValue(kUser, modAutoRun::kRunKey, modAutoRun::RunValueName()), L"-1");
 }
 
 TEST_F(RunEntry, OffDeletesOnlyTheCommandAndIsQuietWhenNothingIs) {
   EXPECT_EQ(SetAutoRun(false), AutoRunChange::kRemoved);
   EXPECT_EQ(writer.deletes, 0);
-  EXPECT_FALSE(GetRun(kMachine));
+  EXPECT_FALSE(GetRun(kUser));
 
   // Another install's entry stays, in either place.
   for (HKEY ours : {kMachine, kUser}) {
@@ -147,33 +171,15 @@ TEST_F(RunEntry, OffDeletesOnlyTheCommandAndIsQuietWhenNothingIs) {
     entrystate::DeleteRun(theirs);
   }
   EXPECT_EQ(writer.deletes, 2);
-}
-
-TEST_F(RunEntry, RefusedMachineWriteFallsBackToTheUser) {
-  writer.refuseMachine = true;
-  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
-  EXPECT_FALSE(GetRun(kMachine));
-  EXPECT_EQ(GetRun(kUser), Sz(command));
-  EXPECT_TRUE(IsAutoRunSet());
-  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kNone);
-  EXPECT_EQ(writer.sets, 2);  // the refused one and the user's
 
   // The command machine-wide that cannot be deleted stays, and says so.
-  entrystate::DeleteRun(kUser);
+  writer.refuseMachine = true;
   ASSERT_TRUE(PutRun(kMachine, Sz(command)));
   EXPECT_EQ(SetAutoRun(false), AutoRunChange::kNotRemoved);
   EXPECT_EQ(GetRun(kMachine), Sz(command));
+}
 
-  // An entry of another install that cannot be overwritten stays.
-  ASSERT_TRUE(PutRun(kMachine, Sz(old)));
-  EXPECT_FALSE(IsAutoRunSet());
-
-  EXPECT_EQ(SetAutoRun(true), AutoRunChange::kWroteUser);
-  EXPECT_EQ(GetRun(kMachine), Sz(old));
-  EXPECT_EQ(GetRun(kUser), Sz(command));
-
-  // The user's key refused as well: nothing anywhere, nothing reported.
-  entrystate::DeleteRun(kUser);
+TEST_F(RunEntry, RefusedUserWriteLeavesNothingAndSaysSo) {
   struct RefuseAll final : modAutoRun::RegistryWriter {
     LSTATUS SetString(HKEY, const std::wstring&, const std::wstring&, const std::wstring&) override {
       return ERROR_ACCESS_DENIED;
@@ -184,6 +190,7 @@ TEST_F(RunEntry, RefusedMachineWriteFallsBackToTheUser) {
   EXPECT_EQ(SetAutoRun(true), AutoRunChange::kNotWritten);
   modAutoRun::SetRegistryWriterForTesting(&writer);
   EXPECT_FALSE(GetRun(kUser));
+  EXPECT_FALSE(GetRun(kMachine));
 }
 
 }  // namespace

@@ -193,7 +193,7 @@ TEST_F(SettingsDialog, OkWithoutAChangeWritesNothingButStillEnforcesTheOptions) 
   EXPECT_EQ(dlg.Tag(1), u"0");
   EXPECT_EQ(dlg.Tag(3), u"1");
   // The load enforced the options already.
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
+  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
   ASSERT_TRUE(LinkThere());
   const std::string before = Bytes();
   const FILETIME time = WriteTime(cfg);
@@ -244,7 +244,7 @@ TEST_F(SettingsDialog, CancelCloseButtonAndCloseMessageWriteNothing) {
     EXPECT_TRUE(SameTime(WriteTime(cfg), time)) << n;
     EXPECT_TRUE(LinkThere()) << n;
     EXPECT_FALSE(bCloseToTray) << n;
-    EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE)) << n;
+    EXPECT_FALSE(GetRun(HKEY_CURRENT_USER)) << n;
     ++n;
   }
 }
@@ -260,7 +260,7 @@ TEST_F(SettingsDialog, ToggledTwiceIsNoChange) {
   ClickAt(kOk);
   EXPECT_EQ(Bytes(), before);
   EXPECT_FALSE(LinkThere());
-  EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
 }
 
 TEST_F(SettingsDialog, AnEmptyStoredValueShowsUncheckedAndIsWrittenOnlyWhenChecked) {
@@ -270,7 +270,7 @@ TEST_F(SettingsDialog, AnEmptyStoredValueShowsUncheckedAndIsWrittenOnlyWhenCheck
   EXPECT_EQ(dlg.Tag(0), u"");
   ClickAt(kOk);
   EXPECT_EQ(Bytes(), Cfg("", "yes", "0"));
-  EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
 
   Open();  // loads anew
   EXPECT_FALSE(Checked(0));
@@ -278,7 +278,7 @@ TEST_F(SettingsDialog, AnEmptyStoredValueShowsUncheckedAndIsWrittenOnlyWhenCheck
   ClickAt(kOk);
   // Only the changed key is written: the odd text beside it stays.
   EXPECT_EQ(Keys(), (std::vector<std::wstring>{L"1", L"yes", L"0"}));
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command())) << "the entry is there before the dialog closes";
+  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command())) << "the entry is there before the dialog closes";
   EXPECT_EQ(writer.sets, 1);
 }
 
@@ -295,7 +295,7 @@ TEST_F(SettingsDialog, AnUnreadableFileShowsNothingAndStaysAsItIs) {
   ClickAt(kOk);
   EXPECT_FALSE(dlg.IsLoaded());
   EXPECT_EQ(Bytes(), broken);
-  EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
 }
 
 TEST_F(SettingsDialog, CloseToTrayTakesEffectAtOnce) {

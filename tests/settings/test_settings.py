@@ -94,7 +94,7 @@ class SettingsDialogTest(unittest.TestCase):
         self.client = vel.Program(self.app.file("velBox.exe"))
         self.assertTrue(vel.wait_until(main_shown, 40, step=0.5), "no main window on the screen")
         self.assertTrue(vel.wait_until(lambda: vel.titled_desktop_entries() == ["Velmora音乐盒.lnk"], 20))
-        self.assertIsNone(vel.run_value())
+        self.assertIsNone(vel.run_value("HKCU"))
 
         self.open_from_tray_menu()
         # The whole screen, not the windows' own pictures: the dialog with
@@ -128,7 +128,7 @@ class SettingsDialogTest(unittest.TestCase):
         click(*OK)
         self.assertTrue(vel.wait_until(lambda: not dialog_shown(), 10, step=0.3), "OK did not close the dialog")
         self.assertEqual(config(self.app), {"autorun": "1", "closetotray": "0", "shortlnk": "0"})
-        self.assertEqual(vel.run_value(), ("REG_SZ", f'"{self.app.win("velBox.exe")}" /regstart'))
+        self.assertEqual(vel.run_value("HKCU"), ("REG_SZ", f'"{self.app.win("velBox.exe")}" /regstart'))
         self.assertEqual(vel.titled_desktop_entries(), [])
 
         # Opened again it reads the file anew; Cancel writes nothing.
@@ -142,7 +142,7 @@ class SettingsDialogTest(unittest.TestCase):
         self.assertTrue(vel.wait_until(lambda: not dialog_shown(), 10, step=0.3), "Cancel did not close the dialog")
         time.sleep(0.5)
         self.assertEqual(self.app.file("cfg.xml").read_bytes(), before)
-        self.assertIsNotNone(vel.run_value())
+        self.assertIsNotNone(vel.run_value("HKCU"))
         self.assertEqual(vel.titled_desktop_entries(), [])
         self.assertTrue(self.client.running())
 

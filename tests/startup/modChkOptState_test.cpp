@@ -52,7 +52,7 @@ TEST_F(Options, FirstStartTurnsEverythingOnAndASecondRunChangesNothing) {
   ApplyOptions();
   EXPECT_TRUE(modOpertXml::ConfigFileExists());
   EXPECT_EQ(modOpertXml::ReadConfigKey(L"autorun"), L"1");
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
+  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
   EXPECT_TRUE(modChkOptState::IsAutoRunSet());
   EXPECT_TRUE(bCloseToTray);
   ASSERT_TRUE(LinkThere());
@@ -102,17 +102,17 @@ TEST_F(Options, OnlyExactOneAndZeroCount) {
   for (const char* text : {" 1", "yes", "1 ", "01", "", "true", "０"}) {
     for (bool before : {false, true}) {
       Put(Cfg(text, text, text));
-      ASSERT_TRUE(PutRun(HKEY_LOCAL_MACHINE, Sz(client.Command())));
+      ASSERT_TRUE(PutRun(HKEY_CURRENT_USER, Sz(client.Command())));
       ASSERT_TRUE(testsupport::WriteFileBytes(link, "ours"));
       bCloseToTray = before;
       ApplyOptions();
       EXPECT_EQ(bCloseToTray, before) << text;
-      EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command())) << text;
+      EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command())) << text;
       EXPECT_TRUE(LinkThere()) << text;
       ::DeleteFileW(link.c_str());
-      entrystate::DeleteRun(HKEY_LOCAL_MACHINE);
+      entrystate::DeleteRun(HKEY_CURRENT_USER);
       ApplyOptions();
-      EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE)) << text;
+      EXPECT_FALSE(GetRun(HKEY_CURRENT_USER)) << text;
       EXPECT_FALSE(LinkThere()) << text;
     }
   }
@@ -125,7 +125,7 @@ TEST_F(Options, AnUnparsableFileAppliesNothing) {
   bCloseToTray = false;
   ApplyOptions();
   EXPECT_FALSE(bCloseToTray);
-  EXPECT_FALSE(GetRun(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
   EXPECT_FALSE(LinkThere());
   EXPECT_EQ(writer.sets, 0);
   EXPECT_EQ(testsupport::ReadFileBytes(cfg), broken);
@@ -135,35 +135,14 @@ TEST_F(Options, EachKeyIsAppliedOnItsOwn) {
   Put(Cfg("1", "0", "x"));
   bCloseToTray = true;
   ApplyOptions();
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
+  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
   EXPECT_TRUE(bCloseToTray);
   EXPECT_FALSE(LinkThere());
 
   Put("<config><shortlnk>1</shortlnk></config>");
   ApplyOptions();
   EXPECT_TRUE(LinkThere());
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
-}
-
-TEST_F(Options, WithoutAdminRightsTheEntryGoesToTheUserOnce) {
-  writer.refuseMachine = true;
-  ASSERT_TRUE(PutRun(HKEY_LOCAL_MACHINE, Sz(old)));
-  ApplyOptions();
   EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(old));
-  const int sets = writer.sets;
-  ApplyOptions();
-  // The stale machine-wide value beside the user's copy is tried once more,
-  // refused; the user's copy is not written again.
-  EXPECT_EQ(writer.sets, sets + 1);
-  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command()));
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(old));
-
-  // Allowed again: put right machine-wide, and only one command starts.
-  writer.refuseMachine = false;
-  ApplyOptions();
-  EXPECT_EQ(GetRun(HKEY_LOCAL_MACHINE), Sz(client.Command()));
-  EXPECT_FALSE(GetRun(HKEY_CURRENT_USER));
 }
 
 }  // namespace
