@@ -14,6 +14,7 @@ The update cycle runs client, updater and the published installer together,
 from a silent install to the uninstall."""
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -152,6 +153,11 @@ def xdotool(*args):
     return r.stdout.strip()
 
 
+def snapshot_tree(folder):
+    """Every file under a folder, with its content."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(Path(folder).rglob("*")) if p.is_file()}
+
+
 def core(data):
     if data.startswith(b"\xef\xbb\xbf"):
         data = data[3:]
@@ -218,9 +224,15 @@ class Base(unittest.TestCase):
                         "the stand-in window did not come up")
         return prog, log
 
-    def assertInstalled(self, version, build, location=PF, location_win=PF_WIN):
-        self.assertEqual(sorted(p.name for p in location.iterdir() if p.name not in ("cfg.xml", "DownTmp")),
-                         ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
+    def assertInstalled(self, version, build, location=PF, location_win=PF_WIN, running=False):
+        """The installation of `version`; `running`: with the file of the
+        client that ran through the upgrade moved aside beside it."""
+        names = sorted(p.name for p in location.iterdir() if p.name not in ("cfg.xml", "DownTmp"))
+        if running:
+            aside = [n for n in names if re.fullmatch(r"velBox\.exe\.\d+-\d+\.old", n)]
+            self.assertEqual(len(aside), 1, names)
+            names.remove(aside[0])
+        self.assertEqual(names, ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
         self.assertEqual((location / "velBox.exe").read_bytes(), (build / "velBox.exe").read_bytes())
         self.assertEqual((location / "velUpdate.exe").read_bytes(), (build / "velUpdate.exe").read_bytes())
         self.assertEqual((location / "Icon.ico").read_bytes(), SHIPPED_ICON.read_bytes())
@@ -263,25 +275,37 @@ class InstallTest(Base):
         values = self.assertInstalled(vel.VERSION, vel.BUILD)
         self.assertEqual(values.get("FirstStart"), "1")
 
-    def test_upgrade_keeps_the_users_file_and_the_next_start_records_the_version(self):
+    def test_update_from_downtmp_runs_unseen_while_the_shown_client_plays_on(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
         client = self.start(PF / "velBox.exe")
         cfg = PF / "cfg.xml"
         self.assertTrue(vel.wait_until(
             lambda: cfg.exists() and f"<ver>{vel.VERSION}</ver>".encode() in cfg.read_bytes(), 30))
-        # Ended as the user ends it: a kill could cut a save short.
-        client.stop()
-        # The user changes the options.
+        window = self.client_window()
+        # The user has changed the options (written while the client runs,
+        # as an older client would have kept them).
         changed = cfg.read_bytes().replace(b"<closetotray>1</closetotray>", b"<closetotray>0</closetotray>")
         self.assertIn(b"<closetotray>0</closetotray>", changed)
         cfg.write_bytes(changed)
         reg_set(UNINST_KEY, "FirstStart", "1")
 
-        self.assertEqual(install(NEXT_INSTALLER, "/S"), 0)
+        # The release installer as the updater starts it: from DownTmp, with
+        # no arguments. It ends by itself, with no page or message waiting.
+        (PF / "DownTmp").mkdir()
+        offered = PF / "DownTmp" / NEXT_INSTALLER.name
+        shutil.copyfile(NEXT_INSTALLER, offered)
+        setup = self.start(offered)
+        self.assertEqual(setup.wait(120), 0)
+        self.assertEqual(xdotool("search", "--name", f"^{PRODUCT} 安装"), "")
+        # The client played on from its file moved aside.
+        self.assertTrue(client.running())
+        self.assertTrue(self.icon_there(window))
         self.assertEqual(cfg.read_bytes(), changed)
-        values = self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
+        values = self.assertInstalled(NEXT_VERSION, NEXT_BUILD, running=True)
         self.assertEqual(values.get("FirstStart"), "1")
 
+        # Its next start is the new version's, which records itself.
+        client.stop()
         self.start(PF / "velBox.exe")
         want = core(changed).replace(f"<ver>{vel.VERSION}</ver>".encode(), f"<ver>{NEXT_VERSION}</ver>".encode())
         got = vel.wait_until(lambda: core(cfg.read_bytes()) == want, 30)
@@ -324,38 +348,51 @@ class InteractiveTest(Base):
         # Then it is the close button.
         self.assertTrue(press_enter_until(lambda: not setup.running(), 10))
         self.assertEqual(setup.wait(10), 0)
-        # The client started: it writes its cfg.xml.
+        # The client started: it writes its cfg.xml. The desktop shell
+        # started it, with the shell's token, not the installer with its own.
         self.assertTrue(vel.wait_until(lambda: (PF / "cfg.xml").exists(), 30))
         self.assertTrue(programs_in(PF_WIN))
+        _, parent = vel.run_wine(str(TRAYDRIVER), "parent", self.client_window())
+        self.assertEqual(parent.strip().lower(), "explorer.exe")
 
 
 class RunningClientTest(Base):
-    def test_running_client_is_asked_to_end_before_its_files_are_replaced(self):
-        self.assertEqual(install(INSTALLER, "/S"), 0)
-        cfg = PF / "cfg.xml"
-        cfg.write_bytes(USER_CFG.format(vel.VERSION).encode())
-        # Its files stay in use while it runs: the upgrade succeeds only when
-        # the client has been asked to end and has gone.
-        prog = self.start(PF / "velBox.exe", "/regstart")
-        window = self.client_window()
-        kept = cfg.read_bytes()
-        self.assertEqual(install(NEXT_INSTALLER, "/S"), 0)
-        self.assertEqual(prog.wait(30), 0)
-        self.assertFalse(self.icon_there(window))
-        self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
-        self.assertEqual(cfg.read_bytes(), kept)
+    def test_client_whose_file_cannot_be_renamed_is_ended_and_started_again_as_it_was(self):
+        for shown in (True, False):
+            with self.subTest(shown=shown):
+                self.assertEqual(install(INSTALLER, "/S"), 0)
+                # A client whose file is held so that it cannot be renamed
+                # (as some file systems and scanners hold it).
+                prog, log = self.start_standin("hold", *(("shown",) if shown else ()))
+                self.assertEqual(install(NEXT_INSTALLER, "/S"), 0)
+                self.assertEqual(log.read_text().split(), ["ready", "asked", "gone"])
+                self.assertEqual(prog.wait(10), 0)
+                self.assertInstalled(NEXT_VERSION, NEXT_BUILD)
+                # The new client, through the desktop shell, in the state the
+                # old one had: shown, or hidden in the tray as at log-on.
+                window = self.client_window()
+                _, parent = vel.run_wine(str(TRAYDRIVER), "parent", window)
+                self.assertEqual(parent.strip().lower(), "explorer.exe")
+                pids = vel.wait_until(lambda: programs_in(PF_WIN), 10)
+                args = [(Path("/proc") / str(pid) / "cmdline").read_bytes() for pid in pids]
+                self.assertEqual([b"/regstart" in a for a in args], [not shown], args)
+                rc, _ = vel.run_wine(str(TRAYDRIVER), "end", PF_WIN + "\\velBox.exe", "20000", timeout=60)
+                self.assertEqual(rc, 0)
+                scrub()
 
     def test_client_that_stays_fails_the_upgrade_and_keeps_the_installation(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
-        prog, log = self.start_standin("ignore")
+        prog, log = self.start_standin("hold", "ignore")
         began = time.monotonic()
         self.assertNotEqual(install(NEXT_INSTALLER, "/S"), 0)
-        # It waited for the client and retried the file before giving up.
-        self.assertGreaterEqual(time.monotonic() - began, 15)
+        # It retried the file, asked the client to end, waited for it and
+        # retried again before giving up.
+        self.assertGreaterEqual(time.monotonic() - began, 12)
         self.assertEqual(log.read_text().split(), ["ready", "asked"])
         self.assertTrue(prog.running())
         self.assertEqual((PF / "velBox.exe").read_bytes(), STANDIN.read_bytes())
         self.assertEqual(reg_values(UNINST_KEY).get("DisplayVersion"), vel.VERSION)
+        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
 
 
 class UninstallTest(Base):
@@ -369,9 +406,13 @@ class UninstallTest(Base):
         self.assertEqual(install(INSTALLER, "/S"), 0)
         (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
         (PF / "cfg.xml.4321-2.tmp").write_bytes(b"<config><autorun>")  # a save cut short
-        (PF / "DownTmp" / "part").mkdir(parents=True)
+        # What a cut-off upgrade left: a half-written file, a file moved aside.
+        (PF / "velUpdate.exe.812.tmp").write_bytes(b"MZ")
+        (PF / "velBox.exe.812-4000.old").write_bytes(b"MZ")
+        # The updater's download and its temporary file.
+        (PF / "DownTmp").mkdir()
         (PF / "DownTmp" / f"VelmoraSetup-{NEXT_VERSION}.exe").write_bytes(NEXT_INSTALLER.read_bytes())
-        (PF / "DownTmp" / "part" / "x.bin").write_bytes(b"x")
+        (PF / "DownTmp" / f"VelmoraSetup-{NEXT_VERSION}.exe.96-1.tmp").write_bytes(b"MZ")
         reg_set(UNINST_KEY, "FirstStart", "1")
         # Its log-on start value goes; another installation's stays.
         command = f'"{PF_WIN}\\velBox.exe" /regstart'
@@ -409,18 +450,88 @@ class UninstallTest(Base):
         self.assertTrue(uninstall())
         self.assertEqual(sorted(p.name for p in PF.iterdir()), ["我的歌单.txt"])
 
+    def user_folder(self):
+        """A folder of the user's files, some named as the updater names its
+        own; returns it and a snapshot of its content."""
+        music = self.work / "音乐"
+        (music / "专辑").mkdir(parents=True)
+        for name, data in (("歌.mp3", b"song"), ("setup.exe", b"MZ user"), ("x.tmp", b"mine"),
+                           ("专辑/play.exe", b"MZ album")):
+            (music / name).write_bytes(data)
+        return music, snapshot_tree(music)
+
+    def test_downloads_behind_a_link_are_never_followed(self):
+        # Wine shows a symbolic link as a reparse point, as Windows shows a
+        # junction or a symbolic link; it has no junctions of its own.
+        for target in ("absolute", "relative"):
+            with self.subTest(link=target):
+                self.assertEqual(install(INSTALLER, "/S"), 0)
+                music, before = self.user_folder()
+                down = PF / "DownTmp"
+                down.symlink_to(music if target == "absolute" else os.path.relpath(music, PF))
+                self.assertTrue(uninstall(), "the uninstaller did not finish")
+                self.assertEqual(snapshot_tree(music), before)
+                # The link is not the product's folder: it stays, and so does
+                # the install folder around it.
+                self.assertTrue(down.is_symlink())
+                self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp"])
+                down.unlink()
+                shutil.rmtree(music)
+
+    def test_only_what_the_updater_wrote_leaves_downtmp(self):
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        music, before = self.user_folder()
+        down = PF / "DownTmp"
+        down.mkdir()
+        (down / f"VelmoraSetup-{NEXT_VERSION}.exe").write_bytes(b"MZ offered")
+        (down / f"VelmoraSetup-{NEXT_VERSION}.exe.96-1.tmp").write_bytes(b"MZ partial")
+        (down / "music").symlink_to(music)
+        (down / "link.exe").symlink_to(music / "setup.exe")
+        (down / "notes.txt").write_bytes(b"the user's")
+        (down / "part").mkdir()
+        (down / "part" / "x.exe").write_bytes(b"MZ in a folder")
+        self.assertTrue(uninstall(), "the uninstaller did not finish")
+        self.assertEqual(snapshot_tree(music), before)
+        self.assertEqual(sorted(p.name for p in down.iterdir()), ["link.exe", "music", "notes.txt", "part"])
+        self.assertEqual((down / "part" / "x.exe").read_bytes(), b"MZ in a folder")
+        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp"])
+
+    def test_uninstall_while_the_updater_downloads_brings_nothing_back(self):
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
+        vel.hosts_reset()
+        self.addCleanup(vel.hosts_reset)
+        _, address = publishing.publish(NEXT_INSTALLER, self.work, delay=1, key=publishing.BUILD_KEY)
+        path = address.split(vel.HOSTS["update"], 1)[1]
+        # The installer's answer is held back: it comes after the uninstall.
+        hold = 12
+        vel.hosts_route(path=path, host="update", body_file=str(NEXT_INSTALLER), delay=hold)
+        updater = self.start(PF / "velUpdate.exe")
+        asked = vel.wait_until(lambda: [e for e in vel.hosts_log("update") if e["path"] == path], 60, step=0.5)
+        self.assertTrue(asked, "the updater did not ask for the installer")
+        began = time.monotonic()
+        self.assertTrue(uninstall(), "the uninstaller did not finish")
+        # Asked to end, the updater gave up its download at once.
+        self.assertTrue(vel.wait_until(lambda: not updater.running(), 15, step=0.5), "the updater still runs")
+        # Past the moment the answer would have come, and the start delay.
+        time.sleep(max(0.0, hold + 5 - (time.monotonic() - began)))
+        self.assertFalse(PF.exists(), sorted(PF.rglob("*")) if PF.exists() else None)
+        self.assertIsNone(reg_values(UNINST_KEY))
+        self.assertEqual(programs_in(PF_WIN), [])
+
 
 class UpdateCycleTest(Base):
     """The update cycle with the real programs: the installed client starts
     its updater, which fetches the published installer and starts it; the
-    installer ends the client and replaces its files; the next client
-    records the new version; the uninstaller leaves nothing."""
+    installer, started from DownTmp, replaces the files without a page while
+    the client plays on; the next client records the new version; the
+    uninstaller leaves nothing."""
 
     def tearDown(self):
         vel.hosts_reset()
         super().tearDown()
 
-    def update_cycle(self, offered=NEXT_INSTALLER_SILENT, offered_build=NEXT_BUILD,
+    def update_cycle(self, offered=NEXT_INSTALLER, offered_build=NEXT_BUILD,
                      offered_version=NEXT_VERSION, updater=None, publish=publishing.publish,
                      options=None, quick=True, **publish_options):
         """Runs the whole cycle from a silent install of this build to the
@@ -472,22 +583,23 @@ class UpdateCycleTest(Base):
         download = vel.wait_until(lambda: first_request(download_path), 60, step=0.5)
         self.assertIsNotNone(download, "the updater did not fetch the offered installer")
 
-        # The installer asks the client to end: it leaves by itself, with its
-        # tray icon, and does not write the user's file on the way out.
-        self.assertTrue(vel.wait_until(lambda: not client.running(), 120, step=0.5),
-                        "the client still runs")
-        ended = time.time() - began
-        self.assertEqual(client.wait(10), 0)
-        self.assertFalse(self.icon_there(window))
         # The uninstall key is written last: wait for the installer to end.
+        # The client (started by the test, so not among the folder's
+        # programs) plays on meanwhile, hidden in the tray.
         self.assertTrue(vel.wait_until(
             lambda: (reg_values(UNINST_KEY) or {}).get("DisplayVersion") == offered_version
             and not programs_in(PF_WIN), 180, step=1),
             "the offered installer did not upgrade the installation")
         upgraded = time.time() - began
-        self.assertInstalled(offered_version, offered_build)
+        self.assertTrue(client.running())
+        self.assertTrue(self.icon_there(window))
+        self.assertInstalled(offered_version, offered_build, running=True)
         self.assertEqual(cfg.read_bytes(), kept)
         self.assertEqual((PF / "DownTmp" / offered.name).read_bytes(), offered.read_bytes())
+        # Ended as the user ends it; it leaves its file moved aside behind.
+        client.stop()
+        self.assertEqual(client.wait(10), 0)
+        self.assertFalse(self.icon_there(window))
 
         # The next start records the new version and keeps the options.
         client = self.start(PF / "velBox.exe")
@@ -508,8 +620,7 @@ class UpdateCycleTest(Base):
         for folder in ("Program Files", "Program Files (x86)"):
             left = vel.DRIVE_C / folder
             self.assertEqual([p.name for p in left.iterdir() if "Velmora" in p.name] if left.is_dir() else [], [])
-        return {"manifest": manifest, "download": download, "client ended": ended,
-                "upgraded": upgraded, "recorded": recorded, "uninstalled": time.time() - began}
+        return {"manifest": manifest, "download": download, "upgraded": upgraded, "recorded": recorded, "uninstalled": time.time() - began}
 
     def entries(self):
         """Which of the client's log-on start values and desktop shortcut exist."""

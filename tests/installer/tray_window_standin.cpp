@@ -2,9 +2,12 @@
 // window of the client's tray window class that, asked to exit, leaves a
 // moment later, as a client going through its exit path does. Copied over
 // the installed velBox.exe, it also keeps that file in use while it runs.
-//   tray_window_standin.exe LOGFILE [ignore]
+//   tray_window_standin.exe LOGFILE [ignore] [hold] [shown]
 // The log gets "ready" once the window is up, "asked" for each exit
-// request and "gone" just before the process ends. With "ignore" it stays.
+// request and "gone" just before the process ends. With "ignore" it stays;
+// with "hold" it keeps its own file open without delete sharing, so that
+// the file can be neither replaced nor renamed while it runs; with "shown"
+// it also has a visible window of the client's main window class and title.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -15,6 +18,8 @@
 namespace {
 
 constexpr wchar_t kClass[] = L"velBoxMenu";
+constexpr wchar_t kMainClass[] = L"velForm";
+constexpr wchar_t kMainTitle[] = L"Velmora音乐网 - 给你最好的音乐";
 constexpr UINT kExitMessage = WM_APP + 0x101;
 constexpr UINT_PTR kLeaveTimer = 1;
 
@@ -58,8 +63,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (!argv || argc < 2) return 2;
   g_log = argv[1];
-  g_ignore = argc > 2 && std::wstring(argv[2]) == L"ignore";
+  bool hold = false, shown = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring mode = argv[i];
+    g_ignore |= mode == L"ignore";
+    hold |= mode == L"hold";
+    shown |= mode == L"shown";
+  }
   ::LocalFree(argv);
+  win::UniqueFile self;
+  if (hold) {
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    self.reset(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!self) return 5;
+  }
 
   WNDCLASSW wc{};
   wc.lpfnWndProc = WndProc;
@@ -70,6 +88,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HWND hwnd = ::CreateWindowExW(WS_EX_TOOLWINDOW, kClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                 instance, nullptr);
   if (!hwnd) return 4;
+  if (shown) {
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.lpszClassName = kMainClass;
+    if (!::RegisterClassW(&wc)) return 3;
+    HWND main = ::CreateWindowExW(0, kMainClass, kMainTitle, WS_POPUP | WS_VISIBLE, 10, 10, 200, 100, nullptr,
+                                  nullptr, instance, nullptr);
+    if (!main) return 4;
+  }
   Note("ready");
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {

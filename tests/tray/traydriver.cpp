@@ -20,12 +20,16 @@
 //   end EXE [ms]               asks the client running from EXE (a Windows
 //                              path) to exit as its installer does, and
 //                              waits up to ms for it to end
+//   parent HWND                the executable of the process that started
+//                              the one that owns the window (the started
+//                              process's parent, by its id)
 // MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
 // Found windows are printed as decimal handles. Output is UTF-8; exit code
 // 0 on success, 1 when the thing is not there.
 #include <windows.h>
 #include <shellapi.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
 #include <string>
@@ -279,6 +283,26 @@ int Run(int argc, wchar_t** argv) {
     const DWORD waited = ::WaitForSingleObject(process, static_cast<DWORD>(Number(arg(3))));
     ::CloseHandle(process);
     return waited == WAIT_OBJECT_0 ? 0 : 1;
+  }
+  if (cmd == L"parent") {
+    DWORD pid = 0;
+    if (!::GetWindowThreadProcessId(Handle(arg(2)), &pid)) return 1;
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) return 1;
+    DWORD parent = 0;
+    std::wstring name;
+    PROCESSENTRY32W e{};
+    for (int pass = 0; pass < 2; ++pass) {
+      e.dwSize = sizeof e;
+      for (BOOL ok = ::Process32FirstW(snap, &e); ok; ok = ::Process32NextW(snap, &e)) {
+        if (pass == 0 && e.th32ProcessID == pid) parent = e.th32ParentProcessID;
+        if (pass == 1 && parent && e.th32ProcessID == parent) name = e.szExeFile;
+      }
+    }
+    ::CloseHandle(snap);
+    if (name.empty()) return 1;
+    Out(name);
+    return 0;
   }
   if (cmd == L"balloon") {
     HWND b = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownBalloon);

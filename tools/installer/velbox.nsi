@@ -2,16 +2,21 @@
 ; Built by the CMake targets `installer` and `installer_test`:
 ;   makensis -INPUTCHARSET UTF8 -DVELBOX_VERSION=1.0.0 -DVELBOX_CLIENT=... \
 ;            -DVELBOX_UPDATER=... -DVELBOX_ICON=... -DVELBOX_OUTFILE=... velbox.nsi
-; -DVELBOX_SILENT_ALWAYS gives the variant the update tests use: it runs
-; silently without arguments, as the updater starts it through the shell.
+; -DVELBOX_SILENT_ALWAYS gives a variant that runs silently without
+; arguments wherever it is started from (the tests' stand-in for an update).
 ;
-; Only built-in instructions: no plugin, so the script builds for any target.
+; Built-in instructions and the System plugin only, both part of NSIS.
 ;
 ; Installed for the user who runs it, into their own profile, with the
 ; user's rights: it never asks for administrator rights, so the installer an
-; update downloads runs without a prompt, and what it starts gets the
-; user's token. The programs keep cfg.xml and DownTmp in their folder, which
-; the user can write.
+; update downloads runs without a prompt. The programs keep cfg.xml and
+; DownTmp in their folder, which the user can write.
+;
+; What a cut-off install leaves: every program file is written under a
+; temporary name, flushed to the disk and then given its name in one step,
+; so each is the old or the new one, whole. A running program's file is
+; moved aside instead of being overwritten; the next run of the installer or
+; the uninstaller clears what was left aside or half written.
 
 Unicode true
 Target amd64-unicode
@@ -28,6 +33,7 @@ Target amd64-unicode
 !insertmacro VelRequire VELBOX_OUTFILE
 
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 
 ; -DVELBOX_CODESIGN=<signing command> -DVELBOX_CODESIGN_CERT=<PKCS#12 file>
 ; [-DVELBOX_CODESIGN_TIMESTAMP=<url>]: the uninstaller is signed before it
@@ -47,11 +53,17 @@ Target amd64-unicode
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define UNINSTALLER "uninst.exe"
-; The client's hidden tray window. Sent this message it leaves through its
-; tray menu's exit path: the tray icon goes, cfg.xml is not written and the
-; process ends. Installer and uninstaller ask it so before touching files.
+!define DOWNLOADS "DownTmp"
+; The client's hidden tray window and the updater's window. Sent this
+; message, each ends: the client through its tray menu's exit path (the tray
+; icon goes, cfg.xml is not written), the updater cancelling its transfer
+; and starting nothing.
 !define CLIENT_WINDOW_CLASS "velBoxMenu"
-!define CLIENT_EXIT_MESSAGE 0x8101  ; WM_APP + 0x101
+!define UPDATER_WINDOW_CLASS "velUpdateMain"
+!define EXIT_MESSAGE 0x8101  ; WM_APP + 0x101
+; The client's main window, by its class and title: whether it was shown.
+!define MAIN_WINDOW_CLASS "velForm"
+!define MAIN_WINDOW_TITLE "Velmora音乐网 - 给你最好的音乐"
 
 Name "${PRODUCT}"
 OutFile "${VELBOX_OUTFILE}"
@@ -85,22 +97,59 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; --- ending a running client ------------------------------------------------
+Var Pid             ; this process's id, in the names of its temporary files
+Var UpdateMode      ; 1: started by the updater from the folder's own DownTmp
+Var ClientEnded     ; 1: a running client had to be ended to replace its file
+Var ClientWasShown  ; 1: its main window was shown when it was ended
 
-; Asks each client window once and waits up to about 10 s for it to go.
-; A client that does not answer is left running; replacing its files then
-; fails and says so instead of reporting success.
-!macro VelEndClientBody
+; Releases the COM interface in the register when there is one.
+!macro VelRelease REG
+  ${If} ${REG} P<> 0
+    System::Call '${REG}->2()'  ; IUnknown::Release
+    StrCpy ${REG} 0
+  ${EndIf}
+!macroend
+
+; Functions both the installer and the uninstaller use are defined twice,
+; the uninstaller's with NSIS's "un." prefix.
+!macro VelShared UN
+
+; --- one installer at a time ----------------------------------------------------
+
+; Two installers (the one an update started and one the user started), or an
+; installer and the uninstaller, would mix their files. The later one waits
+; for the earlier; the mutex of one that was killed counts as free
+; (WAIT_ABANDONED). The handle stays open until this process ends.
+Function ${UN}OneAtATime
+  System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Local\velBox.Setup") p .R0'
+  ${If} $R0 P<> 0
+    System::Call 'kernel32::WaitForSingleObject(p R0, i 120000) i .R1'
+    ${If} $R1 = 0x102  ; WAIT_TIMEOUT
+      MessageBox MB_OK|MB_ICONSTOP "另一个 ${PRODUCT} 安装程序正在运行。" /SD IDOK
+      Quit
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; --- ending the programs ----------------------------------------------------
+
+; Asks each window of the class on the stack once and waits up to about
+; 10 s for it to go. A program that does not answer is left running; its
+; file is then moved aside, or the step that needs it fails and says so.
+Function ${UN}EndWindowsOf
+  Exch $R3
+  Push $R0
+  Push $R1
+  Push $R2
   StrCpy $R0 0
   StrCpy $R2 0
   ${Do}
-    FindWindow $R1 "${CLIENT_WINDOW_CLASS}"
+    FindWindow $R1 "$R3"
     ${If} $R1 = 0
       ${Break}
     ${EndIf}
     ${If} $R1 <> $R2
-      DetailPrint "正在关闭 ${PRODUCT}..."
-      SendMessage $R1 ${CLIENT_EXIT_MESSAGE} 0 0 /TIMEOUT=5000
+      SendMessage $R1 ${EXIT_MESSAGE} 0 0 /TIMEOUT=5000
       StrCpy $R2 $R1
     ${EndIf}
     ${If} $R0 >= 100
@@ -109,60 +158,374 @@ UninstPage instfiles
     Sleep 100
     IntOp $R0 $R0 + 1
   ${Loop}
-!macroend
-
-Function EndClient
-  !insertmacro VelEndClientBody
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $R3
 FunctionEnd
 
-Function un.EndClient
-  !insertmacro VelEndClientBody
+; An updater left running would finish its download after this step and
+; start an installer: after an uninstall that reinstalls the product, during
+; an install it starts a second one.
+Function ${UN}EndUpdater
+  DetailPrint "正在关闭 ${PRODUCT} 更新程序..."
+  Push "${UPDATER_WINDOW_CLASS}"
+  Call ${UN}EndWindowsOf
+FunctionEnd
+
+; Remembers whether the client's window was shown, so that the client can be
+; started again as it was.
+Function ${UN}EndClient
+  Push $R1
+  Push $R2
+  FindWindow $R1 "${MAIN_WINDOW_CLASS}" "${MAIN_WINDOW_TITLE}"
+  StrCpy $ClientWasShown 0
+  ${If} $R1 <> 0
+    System::Call 'user32::IsWindowVisible(p R1) i .R2'
+    ${If} $R2 <> 0
+      StrCpy $ClientWasShown 1
+    ${EndIf}
+  ${EndIf}
+  FindWindow $R1 "${CLIENT_WINDOW_CLASS}"
+  ${If} $R1 <> 0
+    DetailPrint "正在关闭 ${PRODUCT}..."
+    StrCpy $ClientEnded 1
+  ${EndIf}
+  Push "${CLIENT_WINDOW_CLASS}"
+  Call ${UN}EndWindowsOf
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; --- what a cut-off run left ------------------------------------------------
+
+; "<name>.<pid>.tmp": a file being written; "<name>.<pid>-<tick>.old": a
+; program's file moved aside while it ran. The name is on the stack.
+; A program file missing beside its file moved aside is a swap cut off
+; between its two renames: the old file gets its name back, whole.
+Function ${UN}RecoverFile
+  Exch $R0
+  Push $R1
+  Push $R2
+  ${IfNot} ${FileExists} "$INSTDIR\$R0"
+    FindFirst $R1 $R2 "$INSTDIR\$R0.*.old"
+    ${If} $R2 != ""
+      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\$R2", w "$INSTDIR\$R0", i 8) i'
+    ${EndIf}
+    FindClose $R1
+  ${EndIf}
+  ; Half-written files, and files left aside that no program uses any more.
+  Delete "$INSTDIR\$R0.*.tmp"
+  Delete "$INSTDIR\$R0.*.old"
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+Function ${UN}RecoverFiles
+  ClearErrors
+  Push "velBox.exe"
+  Call ${UN}RecoverFile
+  Push "velUpdate.exe"
+  Call ${UN}RecoverFile
+  Push "Icon.ico"
+  Call ${UN}RecoverFile
+  Push "${UNINSTALLER}"
+  Call ${UN}RecoverFile
+  ClearErrors
+FunctionEnd
+
+!macroend
+!insertmacro VelShared ""
+!insertmacro VelShared "un."
+
+; --- starting the client ------------------------------------------------------
+
+; Pushes 1 when this process runs elevated (TokenElevation).
+Function IsElevated
+  Push $R0
+  Push $R1
+  Push $R2
+  StrCpy $R2 0
+  System::Call 'kernel32::GetCurrentProcess() p .R0'
+  System::Call 'advapi32::OpenProcessToken(p R0, i 8, *p .R0) i .R1'  ; TOKEN_QUERY
+  ${If} $R1 <> 0
+    System::Call 'advapi32::GetTokenInformation(p R0, i 20, *i .R2, i 4, *i .R1) i .R1'  ; TokenElevation
+    ${If} $R1 = 0
+      StrCpy $R2 0
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R0)'
+  ${EndIf}
+  StrCpy $R0 $R2
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Starts the client with the arguments on the stack through the desktop
+; shell's own process (IShellDispatch2::ShellExecute on the desktop's folder
+; view), so it runs with the shell's token, the user's normal one, whatever
+; this process has. Pushes 1 when the shell took the request.
+; The VARIANT arguments go by address: in the x64 calling convention a
+; value larger than 8 bytes is passed as a pointer to a copy.
+; Registers: $R0 ShellWindows, $R2 the desktop's dispatch, $R3 and $R4 the
+; interfaces along the way, $R1 the last HRESULT, $R8 the result.
+Function StartThroughShell
+  Exch $R9  ; arguments
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  Push $R7
+  Push $R8
+  StrCpy $R8 0
+  StrCpy $R0 0
+  StrCpy $R2 0
+  StrCpy $R3 0
+  StrCpy $R4 0
+  System::Call 'ole32::CoInitialize(p 0) i .R1'
+  StrCpy $R7 $R1  ; S_OK or S_FALSE: balanced by CoUninitialize
+  ; CLSID_ShellWindows, IID_IShellWindows, CLSCTX_LOCAL_SERVER
+  System::Call 'ole32::CoCreateInstance(g "{9BA05972-F6A8-11CF-A442-00A0C90A8F39}", p 0, i 4, g "{85CB6900-4D95-11CF-960C-0080C7F4EE85}", *p .R0) i .R1'
+  ${If} $R1 = 0
+    ; FindWindowSW(no location, no root, SWC_DESKTOP, SWFO_NEEDDISPATCH):
+    ; S_FALSE when there is no desktop.
+    System::Call '*(&i2 0, &i2 0, &i2 0, &i2 0, p 0, p 0) p .R5'
+    System::Call '$R0->15(p R5, p R5, i 8, *i, i 1, *p .R2) i .R1'
+    System::Free $R5
+  ${EndIf}
+  ${If} $R1 = 0
+  ${AndIf} $R2 P<> 0
+    ; IServiceProvider::QueryService(SID_STopLevelBrowser, IID_IShellBrowser)
+    System::Call '$R2->0(g "{6D5140C1-7436-11CE-8034-00AA006009FA}", *p .R3) i .R1'
+    ${If} $R1 = 0
+      System::Call '$R3->3(g "{4C96BE40-915C-11CF-99D3-00AA004AE837}", g "{000214E2-0000-0000-C000-000000000046}", *p .R4) i .R1'
+      !insertmacro VelRelease $R3
+    ${EndIf}
+  ${Else}
+    StrCpy $R1 1
+  ${EndIf}
+  ${If} $R1 = 0
+    ; IShellBrowser::QueryActiveShellView
+    System::Call '$R4->15(*p .R3) i .R1'
+    !insertmacro VelRelease $R4
+  ${EndIf}
+  ${If} $R1 = 0
+    ; IShellView::GetItemObject(SVGIO_BACKGROUND, IID_IDispatch)
+    System::Call '$R3->15(i 0, g "{00020400-0000-0000-C000-000000000046}", *p .R4) i .R1'
+    !insertmacro VelRelease $R3
+  ${EndIf}
+  ${If} $R1 = 0
+    ; IShellFolderViewDual::get_Application
+    System::Call '$R4->0(g "{E7A1AF80-4D96-11CF-960C-0080C7F4EE85}", *p .R3) i .R1'
+    !insertmacro VelRelease $R4
+  ${EndIf}
+  ${If} $R1 = 0
+    System::Call '$R3->7(*p .R4) i .R1'
+    !insertmacro VelRelease $R3
+  ${EndIf}
+  ${If} $R1 = 0
+    ; IShellDispatch2
+    System::Call '$R4->0(g "{A4C6892C-3BA9-11D2-9DEA-00C04FB16162}", *p .R3) i .R1'
+    !insertmacro VelRelease $R4
+  ${EndIf}
+  ${If} $R1 = 0
+    ; ShellExecute(file, arguments, folder, operation, show): VT_BSTR (8)
+    ; arguments and folder, no operation (the default verb), VT_I4 (3)
+    ; SW_SHOWNORMAL.
+    System::Call 'oleaut32::SysAllocString(w "$INSTDIR\velBox.exe") p .R5'
+    System::Call 'oleaut32::SysAllocString(w R9) p .R6'
+    System::Call '*(&i2 8, &i2 0, &i2 0, &i2 0, p R6, p 0) p .R4'
+    System::Call 'oleaut32::SysAllocString(w "$INSTDIR") p .R6'
+    System::Call '*(&i2 8, &i2 0, &i2 0, &i2 0, p R6, p 0) p .R6'
+    Push $R6
+    System::Call '*(&i2 0, &i2 0, &i2 0, &i2 0, p 0, p 0) p .R6'
+    Push $R6
+    System::Call '*(&i2 3, &i2 0, &i2 0, &i2 0, i 1, i 0, p 0) p .R6'
+    Pop $R2  ; operation
+    Pop $R0  ; folder
+    System::Call '$R3->31(p R5, p R4, p R0, p R2, p R6) i .R1'
+    ${If} $R1 = 0
+      StrCpy $R8 1
+    ${EndIf}
+    !insertmacro VelRelease $R3
+    ; The blocks and the strings in them are ours.
+    System::Call 'oleaut32::SysFreeString(p R5)'
+    System::Call '*$R4(&i8, p .R5)'
+    System::Call 'oleaut32::SysFreeString(p R5)'
+    System::Call '*$R0(&i8, p .R5)'
+    System::Call 'oleaut32::SysFreeString(p R5)'
+    System::Free $R4
+    System::Free $R0
+    System::Free $R2
+    System::Free $R6
+    StrCpy $R0 0
+    StrCpy $R2 0
+    StrCpy $R4 0
+  ${EndIf}
+  !insertmacro VelRelease $R2
+  !insertmacro VelRelease $R0
+  ${If} $R7 >= 0
+    System::Call 'ole32::CoUninitialize()'
+  ${EndIf}
+  StrCpy $R9 $R8
+  Pop $R8
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Exch $R9
+FunctionEnd
+
+; Starts the client (arguments on the stack) with the user's normal token.
+; A process this one starts directly inherits its token: that is right only
+; when this one is not elevated. Elevated and without the shell, the client
+; is not started at all.
+Function StartClient
+  Exch $R0
+  Push $R1
+  Push $R0
+  Call StartThroughShell
+  Pop $R1
+  ${If} $R1 <> 1
+    Call IsElevated
+    Pop $R1
+    ${If} $R1 = 0
+      SetOutPath "$INSTDIR"
+      Exec '"$INSTDIR\velBox.exe" $R0'
+    ${EndIf}
+  ${EndIf}
+  Pop $R1
+  Pop $R0
 FunctionEnd
 
 ; --- files ------------------------------------------------------------------
 
-; A program that is still ending (the client after its window went, the
-; updater right after starting this installer) keeps its file locked for a
-; moment: try again for up to 10 s, then let the user retry, or fail. Never
-; skip a file silently.
-!macro VelPutFile SOURCE NAME
-  StrCpy $R0 0
+; Gives the flushed file "<name>.<pid>.tmp" (name on the stack) its name in
+; one step. A running program's file cannot be replaced but can be renamed:
+; it is moved aside to "<name>.<pid>-<tick>.old", and the new file takes the
+; name right after; the program runs on from the file moved aside. A program
+; that is still ending holds its file a moment longer: tried for about 12 s;
+; when the file is the client's and 2 s did not do, the client is ended
+; (and started again at the end). Pushes 1 on success.
+Function PutInPlace
+  Exch $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  StrCpy $R5 0
+  StrCpy $R1 "$INSTDIR\$R0.$Pid.tmp"
+  StrCpy $R4 0
   ${Do}
-    ClearErrors
-    File "/oname=${NAME}" "${SOURCE}"
-    ${IfNot} ${Errors}
+    ; MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH
+    System::Call 'kernel32::MoveFileExW(w R1, w "$INSTDIR\$R0", i 9) i .R2'
+    ${If} $R2 <> 0
+      StrCpy $R5 1
       ${Break}
     ${EndIf}
-    IntOp $R0 $R0 + 1
-    ${If} $R0 >= 50
-      MessageBox MB_RETRYCANCEL|MB_ICONSTOP "无法写入文件：$INSTDIR\${NAME}$\r$\n请退出 ${PRODUCT} 后点击“重试”。" /SD IDCANCEL IDRETRY +2
-      Abort "无法写入文件：$INSTDIR\${NAME}"
-      StrCpy $R0 0
-    ${Else}
-      Sleep 200
+    System::Call 'kernel32::GetTickCount() i .R3'
+    IntFmt $R3 "%u" $R3
+    StrCpy $R3 "$INSTDIR\$R0.$Pid-$R3.old"
+    System::Call 'kernel32::MoveFileExW(w "$INSTDIR\$R0", w R3, i 8) i .R2'
+    ${If} $R2 <> 0
+      System::Call 'kernel32::MoveFileExW(w R1, w "$INSTDIR\$R0", i 9) i .R2'
+      ${If} $R2 <> 0
+        StrCpy $R5 1
+        ${Break}
+      ${EndIf}
+      ; The new file could not take the name: the old one gets it back.
+      System::Call 'kernel32::MoveFileExW(w R3, w "$INSTDIR\$R0", i 8) i'
     ${EndIf}
-  ${Loop}
-!macroend
-
-!macro VelRemoveFile PATH
-  StrCpy $R0 0
-  ${DoWhile} ${FileExists} "${PATH}"
-    ClearErrors
-    Delete "${PATH}"
-    ${IfNot} ${Errors}
-      ${Break}
-    ${EndIf}
-    IntOp $R0 $R0 + 1
-    ${If} $R0 >= 50
-      Delete /REBOOTOK "${PATH}"
+    IntOp $R4 $R4 + 1
+    ${If} $R4 = 10
+    ${AndIf} $R0 == "velBox.exe"
+      ; Renaming was refused too: the client is ended and started again at
+      ; the end, in the state it had.
+      Call EndClient
+    ${ElseIf} $R4 >= 60
       ${Break}
     ${EndIf}
     Sleep 200
   ${Loop}
+  StrCpy $R0 $R5
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Writes the file's content to the disk before it gets its name: otherwise
+; the rename may reach the disk first, and a power cut then leaves a file
+; of zeros under the program's name. Path on the stack; pushes 1 on success.
+Function FlushFile
+  Exch $R0
+  Push $R1
+  Push $R2
+  StrCpy $R2 0
+  ; GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING
+  System::Call 'kernel32::CreateFileW(w R0, i 0x40000000, i 1, p 0, i 3, i 0x80, p 0) p .R1'
+  ${If} $R1 P<> -1
+    System::Call 'kernel32::FlushFileBuffers(p R1) i .R2'
+    System::Call 'kernel32::CloseHandle(p R1)'
+  ${EndIf}
+  StrCpy $R0 $R2
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Puts one program file in place (SOURCE empty: the uninstaller): written
+; under its temporary name, flushed, then renamed over the old one. Never skipped silently: a file that cannot
+; be placed lets the user retry, or fails the installation.
+!macro VelPlaceFile SOURCE NAME
+  ${Do}
+    ClearErrors
+    !if "${SOURCE}" == ""
+      WriteUninstaller "$INSTDIR\${NAME}.$Pid.tmp"
+    !else
+      File "/oname=${NAME}.$Pid.tmp" "${SOURCE}"
+    !endif
+    StrCpy $R9 0
+    ${IfNot} ${Errors}
+      Push "$INSTDIR\${NAME}.$Pid.tmp"
+      Call FlushFile
+      Pop $R9
+    ${EndIf}
+    ${If} $R9 = 1
+      Push "${NAME}"
+      Call PutInPlace
+      Pop $R9
+    ${EndIf}
+    ${If} $R9 = 1
+      ${Break}
+    ${EndIf}
+    Delete "$INSTDIR\${NAME}.$Pid.tmp"
+    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "无法写入文件：$INSTDIR\${NAME}$\r$\n请退出 ${PRODUCT} 后点击“重试”。" /SD IDCANCEL IDRETRY +2
+    Abort "无法写入文件：$INSTDIR\${NAME}"
+  ${Loop}
 !macroend
 
+; --- installer ----------------------------------------------------------------
+
 Function .onInit
+  Call OneAtATime
   SetShellVarContext current
+  System::Call 'kernel32::GetCurrentProcessId() i .s'
+  Pop $Pid
+  StrCpy $UpdateMode 0
+  StrCpy $ClientEnded 0
+  StrCpy $ClientWasShown 0
   ; An upgrade goes where the installed client is, unless /D= says otherwise.
   SetRegView 32
   ReadRegStr $0 HKCU "${UNINST_KEY}" "InstallLocation"
@@ -171,18 +534,27 @@ Function .onInit
   ${AndIf} ${FileExists} "$0\velBox.exe"
     StrCpy $INSTDIR $0
   ${EndIf}
+  ; Started from an installation's own DownTmp, it was started by that
+  ; installation's updater: an update of that folder, without a page, a
+  ; question or a message (the updater passes no arguments).
+  ${GetParent} "$EXEDIR" $0
+  ${If} "$EXEDIR" == "$0\${DOWNLOADS}"
+  ${AndIf} ${FileExists} "$0\velUpdate.exe"
+    StrCpy $UpdateMode 1
+    StrCpy $INSTDIR $0
+    SetSilent silent
+  ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}"
-  Call EndClient
   SetOutPath "$INSTDIR"
+  Call EndUpdater
+  Call RecoverFiles
   ; cfg.xml is the user's: it is not shipped, so an upgrade keeps it as it is.
-  SetOverwrite try
-  !insertmacro VelPutFile "${VELBOX_CLIENT}" "velBox.exe"
-  !insertmacro VelPutFile "${VELBOX_UPDATER}" "velUpdate.exe"
-  !insertmacro VelPutFile "${VELBOX_ICON}" "Icon.ico"
-  SetOverwrite on
-  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  !insertmacro VelPlaceFile "${VELBOX_CLIENT}" "velBox.exe"
+  !insertmacro VelPlaceFile "${VELBOX_UPDATER}" "velUpdate.exe"
+  !insertmacro VelPlaceFile "${VELBOX_ICON}" "Icon.ico"
+  !insertmacro VelPlaceFile "" "${UNINSTALLER}"
 
   SetShellVarContext current
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\velBox.exe" "" "$INSTDIR\Icon.ico" 0
@@ -200,31 +572,154 @@ Section "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
+
+  ; A client that had to be ended comes back as it was: shown, or hidden in
+  ; the tray as at log-on.
+  ${If} $ClientEnded = 1
+    ${If} $ClientWasShown = 1
+      Push ""
+    ${Else}
+      Push "/regstart"
+    ${EndIf}
+    Call StartClient
+  ${EndIf}
 SectionEnd
 
-; The client starts with this installer's token: the user's own, since the
-; installer asks for no more (only "Run as administrator" would hand it more).
+; By hand, the wizard's end starts the client (a client still running keeps
+; playing and the new start ends at once, as any second start does).
 Function .onInstSuccess
   ${IfNot} ${Silent}
-    SetOutPath "$INSTDIR"
-    Exec '"$INSTDIR\velBox.exe"'
+  ${AndIf} $ClientEnded = 0
+    Push ""
+    Call StartClient
   ${EndIf}
 FunctionEnd
 
 ; --- uninstaller --------------------------------------------------------------
 
+Function un.onInit
+  Call un.OneAtATime
+  StrCpy $ClientEnded 0
+  StrCpy $ClientWasShown 0
+FunctionEnd
+
+; Removes a program file. One that is still in use (a program that did not
+; end) is moved aside, so the name is free for a reinstall, and that file
+; alone is left to go at the next restart where the system allows it.
+!macro VelRemoveProgram NAME
+  StrCpy $R0 0
+  ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
+    ClearErrors
+    Delete "$INSTDIR\${NAME}"
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    IntOp $R0 $R0 + 1
+    ${If} $R0 >= 50
+      System::Call 'kernel32::GetTickCount() i .R1'
+      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\${NAME}", w "$INSTDIR\${NAME}.0-$R1.old", i 8) i .R2'
+      ${If} $R2 <> 0
+        Delete /REBOOTOK "$INSTDIR\${NAME}.0-$R1.old"
+      ${EndIf}
+      ${Break}
+    ${EndIf}
+    Sleep 200
+  ${Loop}
+!macroend
+
+; The path the system resolves the file or folder on the stack to, opened
+; as itself (not what a link points to); "" when it cannot be opened.
+Function un.FinalPath
+  Exch $R0
+  Push $R1
+  Push $R2
+  ; FILE_READ_ATTRIBUTES, any sharing, OPEN_EXISTING,
+  ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
+  System::Call 'kernel32::CreateFileW(w R0, i 0x80, i 7, p 0, i 3, i 0x02200000, p 0) p .R1'
+  StrCpy $R0 ""
+  ${If} $R1 P<> -1
+    System::Call 'kernel32::GetFinalPathNameByHandleW(p R1, w .R0, i ${NSIS_MAX_STRLEN}, i 0) i .R2'
+    ${If} $R2 = 0
+    ${OrIf} $R2 >= ${NSIS_MAX_STRLEN}
+      StrCpy $R0 ""
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R1)'
+  ${EndIf}
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; 1 on the stack when the path on the stack is the entry NAME of the folder
+; whose resolved path is FOLDER, of the kind KIND (0: a file, 0x10: a
+; folder), and not a link: no reparse point (a junction, a symbolic link, a
+; mount point), and resolved to where it lies (Wine shows a symbolic link to
+; a file as a plain file, but resolves it to its target).
+!macro VelIsOwnEntry PATH FOLDER KIND
+  StrCpy $R8 0
+  System::Call 'kernel32::GetFileAttributesW(w "${PATH}") i .R9'
+  ${If} $R9 <> -1
+    IntOp $R9 $R9 & 0x410  ; FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
+    ${If} $R9 = ${KIND}
+      Push "${PATH}"
+      Call un.FinalPath
+      Pop $R9
+      ${If} $R9 != ""
+      ${AndIf} $R9 == "${FOLDER}"
+        StrCpy $R8 1
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+; DownTmp holds what the updater wrote there: installers (*.exe) and its
+; temporary files (*.tmp), as regular files directly in it. Only those go,
+; and never through a link: a DownTmp that is a link, junction or mount
+; point is not entered, a link in it is not followed, a folder in it is
+; not entered. DownTmp itself goes only when that leaves it empty; a file
+; the product did not write keeps it.
+Function un.RemoveDownloads
+  StrCpy $R5 "$INSTDIR\${DOWNLOADS}"
+  Push $INSTDIR
+  Call un.FinalPath
+  Pop $R6
+  ${If} $R6 == ""
+    Return
+  ${EndIf}
+  !insertmacro VelIsOwnEntry $R5 "$R6\${DOWNLOADS}" 0x10
+  ${If} $R8 <> 1
+    Return
+  ${EndIf}
+  StrCpy $R6 "$R6\${DOWNLOADS}"
+  FindFirst $R1 $R2 "$R5\*"
+  ${DoWhile} $R2 != ""
+    StrCpy $R4 $R2 "" -4
+    ${If} $R4 == ".exe"
+    ${OrIf} $R4 == ".tmp"
+      !insertmacro VelIsOwnEntry "$R5\$R2" "$R6\$R2" 0
+      ${If} $R8 = 1
+        Delete "$R5\$R2"
+      ${EndIf}
+    ${EndIf}
+    FindNext $R1 $R2
+  ${Loop}
+  FindClose $R1
+  RMDir "$R5"
+FunctionEnd
+
 Section "Uninstall"
+  ; The client first: it starts the updater, and on its way out it applies
+  ; the options once more and may write the log-on start value again. Then
+  ; the updater, before it can start an installer that brings it all back.
   Call un.EndClient
+  Call un.EndUpdater
+  Call un.RecoverFiles
 
-  ; Its window goes first; on its way out the client applies the options once
-  ; more and may write the log-on start entry again. Its file can be removed
-  ; only once it has ended, so the entry goes after it.
-  !insertmacro VelRemoveFile "$INSTDIR\velBox.exe"
-  !insertmacro VelRemoveFile "$INSTDIR\velUpdate.exe"
+  !insertmacro VelRemoveProgram "velBox.exe"
+  !insertmacro VelRemoveProgram "velUpdate.exe"
 
-  ; The log-on start entry: the client writes it under HKLM and falls back to
-  ; HKCU when HKLM is not writable. Only a value that starts this client
-  ; goes; another installation's stays.
+  ; The log-on start value: only a value that starts this client goes;
+  ; another installation's stays. Older clients wrote it under HKLM.
   SetRegView 32
   ReadRegStr $0 HKLM "${RUN_KEY}" "${SITE}"
   ${If} $0 == '"$INSTDIR\velBox.exe" /regstart'
@@ -239,8 +734,7 @@ Section "Uninstall"
   Delete "$INSTDIR\cfg.xml"
   ; What a save cut short by a crash or a power cut left beside it.
   Delete "$INSTDIR\cfg.xml.*.tmp"
-  ; The updater's download folder with the installers it fetched.
-  RMDir /r "$INSTDIR\DownTmp"
+  Call un.RemoveDownloads
   Delete "$INSTDIR\${UNINSTALLER}"
 
   ; Only the client's own desktop shortcut; copies the user made stay.
