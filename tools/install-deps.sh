@@ -6,7 +6,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   googletest wine wine64 xvfb xauth x11-utils xdotool imagemagick
-  fonts-wqy-zenhei locales nsis osslsigncode python3 curl openssl ca-certificates iproute2 util-linux
+  fonts-wqy-zenhei locales nsis osslsigncode python3 curl openssl ca-certificates iproute2 util-linux strace
 )
 missing=()
 for p in "${packages[@]}"; do
