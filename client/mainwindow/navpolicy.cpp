@@ -25,7 +25,7 @@ bool IsHex(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= 
 bool IsHidden(char16_t c) {
   return c <= 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0xA0 || c == 0x00AD || (c >= 0x200B && c <= 0x200F) ||
          (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) || c == 0xFEFF ||
-         (c >= 0xFFF0 && c <= 0xFFFF);
+         c >= 0xFFF0;
 }
 
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
