@@ -110,6 +110,16 @@ bool IsRefusedUrlAction(DWORD action) {
   }
 }
 
+// Keys of the engine's own commands that would bypass the host: Ctrl+N
+// opens a browser window of its own (no new-window event), Ctrl+O and
+// Ctrl+L its dialog for typing any address.
+bool IsKeptFromEngine(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN) return false;
+  const bool ctrl = ::GetKeyState(VK_CONTROL) < 0, alt = ::GetKeyState(VK_MENU) < 0;
+  if (!ctrl || alt) return false;
+  return msg.wParam == 'N' || msg.wParam == 'O' || msg.wParam == 'L';
+}
+
 bool SameObject(IUnknown* a, IUnknown* b) {
   if (!a || !b) return false;
   win::ComPtr<IUnknown> ua, ub;
@@ -436,8 +446,9 @@ class BrowserSite final : public IUnknown {
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
   };
 
-  // Only to tell the control that the host is dpi-aware, so the site is
-  // drawn at the display's scale; everything else is the control's default.
+  // Tells the control that the host is dpi-aware, so the site is drawn at
+  // the display's scale, and keeps some of the engine's keys from it;
+  // everything else is the control's default.
   class UiHandlerImpl final : public Forwarder<IDocHostUIHandler> {
    public:
     using Forwarder::Forwarder;
@@ -460,7 +471,11 @@ class BrowserSite final : public IUnknown {
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+    // The engine asks before it acts on a key: its own commands that open
+    // a window or an address of the user's choosing are kept from it.
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg, const GUID*, DWORD) override {
+      return msg && IsKeptFromEngine(*msg) ? S_OK : S_FALSE;
+    }
     HRESULT STDMETHODCALLTYPE GetOptionKeyPath(LPOLESTR* key, DWORD) override {
       if (key) *key = nullptr;
       return S_FALSE;

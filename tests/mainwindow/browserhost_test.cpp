@@ -10,6 +10,7 @@
 #include <urlmon.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -443,9 +444,10 @@ TEST_F(BrowserHostTest, PageEventsFollowThePolicyAndNoWindowOpensInTheClient) {
 }
 
 // What the control learns when it asks its site, as it asks: the ambient
-// download control through the site's IDispatch and the security manager
-// through its IServiceProvider.
-TEST_F(BrowserHostTest, TheSiteTellsTheEngineToRunAndFetchNoActiveX) {
+// download control through the site's IDispatch, which keys are its own
+// through the UI handler, and the security manager through its
+// IServiceProvider.
+TEST_F(BrowserHostTest, TheSiteTellsTheEngineToRunAndFetchNoActiveXAndKeepsItsWindowKeys) {
   ASSERT_TRUE(host.Create(parent, rc, &events, home));
   win::ComPtr<IOleObject> ole;
   win::ComPtr<IOleClientSite> site;
@@ -478,6 +480,30 @@ TEST_F(BrowserHostTest, TheSiteTellsTheEngineToRunAndFetchNoActiveX) {
   win::ComPtr<IUnknown> other;
   EXPECT_EQ(services->QueryService(IID_IDocHostUIHandler, IID_IDocHostUIHandler, other.put_void()), E_NOINTERFACE);
   EXPECT_FALSE(other);
+
+  // Keys the engine would act on itself, asked as it asks: Ctrl+N (a
+  // browser window of its own), Ctrl+O and Ctrl+L (its address dialog) are
+  // kept from it; Ctrl+C, Tab and a plain N are the page's.
+  win::ComPtr<IDocHostUIHandler> ui;
+  ASSERT_EQ(site.As(ui), S_OK);
+  BYTE keys[256] = {};
+  ASSERT_TRUE(::GetKeyboardState(keys));
+  auto asked = [&](bool ctrl, WPARAM vk) {
+    BYTE held[256];
+    std::memcpy(held, keys, sizeof held);
+    held[VK_CONTROL] = ctrl ? 0x80 : 0;
+    ::SetKeyboardState(held);
+    MSG msg{host.Window(), WM_KEYDOWN, vk, 0};
+    const HRESULT hr = ui->TranslateAccelerator(&msg, nullptr, 0);
+    ::SetKeyboardState(keys);
+    return hr;
+  };
+  EXPECT_EQ(asked(true, 'N'), S_OK);
+  EXPECT_EQ(asked(true, 'O'), S_OK);
+  EXPECT_EQ(asked(true, 'L'), S_OK);
+  EXPECT_EQ(asked(true, 'C'), S_FALSE);
+  EXPECT_EQ(asked(false, 'N'), S_FALSE);
+  EXPECT_EQ(asked(false, VK_TAB), S_FALSE);
 
   const std::wstring page = home + L"/";
   auto action = [&](DWORD what, DWORD* policy) {
