@@ -149,8 +149,7 @@ class HostedPageTest(unittest.TestCase):
         # in order, so once the shell has the next address the file's was
         # decided; had it been followed, the window would be at the file
         # now (the cancelled one after it leaves the window where it is).
-        secret = self.app.file("secret.html")
-        secret.write_text("<p>local</p>")
+        self.app.file("secret.html").write_text("<p>local</p>")
         self.assertEqual(command(NAVIGATE, "file:///" + self.app.win("secret.html").replace("\\", "/")), 0)
         after = WEB + "/after-the-file"
         self.assertEqual(command(NAVIGATE, after), 0)
@@ -190,6 +189,7 @@ class HostedPageTest(unittest.TestCase):
         self.assertTrue(vel.wait_until(lambda: self.state() == (False, False), 20), self.state())
         drive("send", self.menu, WM_MOUSEMOVE, ICON_ID, DOUBLE_CLICK)
         self.assert_keys_reach_the_page("after the tray's show command")
+
 
 if __name__ == "__main__":
     unittest.main()
