@@ -37,9 +37,10 @@ class BrowserHost {
   // names the one site the control may show (its scheme, host and port;
   // navpolicy.h): a top-level navigation elsewhere is cancelled, a web
   // address going to the default browser; a new window never opens in the
-  // client, the same way; a file download is cancelled. The first host of
-  // the process switches on the engine's own restrictions for the process,
-  // and every host tells its control to run and fetch no ActiveX.
+  // client, the same way; a file download is cancelled; the engine's keys
+  // for a window or an address of its own are kept from it. The first host
+  // of the process switches on the engine's own restrictions for the
+  // process, and every host tells its control to run and fetch no ActiveX.
   bool Create(HWND parent, const RECT& rc, Events* events, const std::wstring& home);
   // Unadvises every sink, deactivates, and releases every COM object.
   void Destroy();
