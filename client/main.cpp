@@ -9,6 +9,9 @@
 #include "common/win/owners.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
+#ifdef VELBOX_TEST_COMMANDS
+#include "client/testcommands.h"
+#endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The browser control needs OLE on this thread (drag and drop, in-place
@@ -22,6 +25,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       frmMain& f = frmMain::Instance();
       return f.WebBrowser1.IsCreated() && f.WebBrowser1.TranslateAccelerator(msg);
     });
+#ifdef VELBOX_TEST_COMMANDS
+    testcommands::Window testCommands;
+#endif
     modMain::Main();
     code = win::RunMessageLoop();
   }

@@ -6,12 +6,18 @@
 #include <mshtml.h>
 #include <ocidl.h>
 #include <oleidl.h>
+#include <servprov.h>
+#include <shellapi.h>
+#include <urlmon.h>
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <utility>
 
+#include "client/mainwindow/navpolicy.h"
 #include "common/win/owners.h"
+#include "common/win/winstr.h"
 
 namespace {
 
@@ -20,6 +26,99 @@ constexpr GUID kHtmlDocumentEvents = {0x3050f260, 0x98b5, 0x11cf, {0xbb, 0x82, 0
 
 // Site and sink objects alive in the process; the tests' leak check.
 std::atomic<long> g_liveObjects{0};
+// Key messages handed to a control's TranslateAccelerator.
+std::atomic<long> g_keysOffered{0};
+
+// One user-interface thread; a test may put a recorder here.
+std::function<void(const std::wstring&)>& ShellOpener() {
+  static std::function<void(const std::wstring&)> opener;
+  return opener;
+}
+
+// As a click on a link in any desktop program: the user's default browser.
+// Only addresses the policy passed come here: plain http and https.
+void OpenInDefaultBrowser(const std::wstring& url) {
+  if (auto& opener = ShellOpener()) {
+    opener(url);
+    return;
+  }
+  ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// ---------------------------------------------------------------------------
+// Engine hardening
+
+// Restrictions Internet Explorer applies to itself and leaves off in every
+// other program that hosts the engine; switched on for this process only
+// (nothing goes to the registry), before the first control exists.
+constexpr INTERNETFEATURELIST kHardening[] = {
+    FEATURE_ZONE_ELEVATION,                  // no way from an Internet page into a more trusted zone
+    FEATURE_LOCALMACHINE_LOCKDOWN,           // content of the local machine zone runs no script
+    FEATURE_DISABLE_MK_PROTOCOL,             // no mk: addresses
+    FEATURE_WINDOW_RESTRICTIONS,             // script windows stay on the screen with title and status
+    FEATURE_WEBOC_POPUPMANAGEMENT,           // unrequested pop-ups blocked
+    FEATURE_RESTRICT_ACTIVEXINSTALL,         // no prompt to install an ActiveX control
+    FEATURE_RESTRICT_FILEDOWNLOAD,           // no download prompt the user did not ask for
+    FEATURE_MIME_HANDLING,                   // content not handled as a type it was not sent as
+    FEATURE_MIME_SNIFFING,                   // a file's type not guessed up into a more dangerous one
+    FEATURE_SAFE_BINDTOOBJECT,               // objects bound by address only when safe for the page
+    FEATURE_HTTP_USERNAME_PASSWORD_DISABLE,  // no user name and password in http addresses
+    FEATURE_VALIDATE_NAVIGATE_URL,           // malformed addresses not followed
+};
+
+void HardenEngine() {
+  static const bool done = [] {
+    for (INTERNETFEATURELIST f : kHardening) ::CoInternetSetFeatureEnabled(f, SET_FEATURE_ON_PROCESS, TRUE);
+    return true;
+  }();
+  (void)done;
+}
+
+// What the control may fetch and run, its ambient download control: the
+// page's pictures, videos and sounds, no ActiveX run or downloaded and no
+// Java. Scripts run (the site needs them); frames load.
+constexpr LONG kDownloadControl =
+    DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS | DLCTL_NO_RUNACTIVEXCTLS | DLCTL_NO_DLACTIVEXCTLS | DLCTL_NO_JAVA;
+
+// URL actions the host's security manager refuses whatever the zone says:
+// ActiveX run, scripted or downloaded, Java, and the shell's actions on
+// files (downloads, running, moving and copying). Everything else is the
+// zone's.
+bool IsRefusedUrlAction(DWORD action) {
+  switch (action) {
+    case URLACTION_DOWNLOAD_SIGNED_ACTIVEX:
+    case URLACTION_DOWNLOAD_UNSIGNED_ACTIVEX:
+    case URLACTION_ACTIVEX_RUN:
+    case URLACTION_ACTIVEX_OVERRIDE_OBJECT_SAFETY:
+    case URLACTION_ACTIVEX_OVERRIDE_DATA_SAFETY:
+    case URLACTION_ACTIVEX_OVERRIDE_SCRIPT_SAFETY:
+    case URLACTION_ACTIVEX_SCRIPTLET_RUN:
+    case URLACTION_SCRIPT_OVERRIDE_SAFETY:
+    case URLACTION_SCRIPT_SAFE_ACTIVEX:
+    case URLACTION_HTML_JAVA_RUN:
+    case URLACTION_SHELL_INSTALL_DTITEMS:
+    case URLACTION_SHELL_MOVE_OR_COPY:
+    case URLACTION_SHELL_FILE_DOWNLOAD:
+    case URLACTION_SHELL_VERB:
+    case URLACTION_SHELL_WEBVIEW_VERB:
+    case URLACTION_SHELL_EXECUTE_HIGHRISK:
+    case URLACTION_SHELL_EXECUTE_MODRISK:
+    case URLACTION_SHELL_EXECUTE_LOWRISK:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Keys of the engine's own commands that would bypass the host: Ctrl+N
+// opens a browser window of its own (no new-window event), Ctrl+O and
+// Ctrl+L its dialog for typing any address.
+bool IsKeptFromEngine(const MSG& msg) {
+  if (msg.message != WM_KEYDOWN) return false;
+  const bool ctrl = ::GetKeyState(VK_CONTROL) < 0, alt = ::GetKeyState(VK_MENU) < 0;
+  if (!ctrl || alt) return false;
+  return msg.wParam == 'N' || msg.wParam == 'O' || msg.wParam == 'L';
+}
 
 bool SameObject(IUnknown* a, IUnknown* b) {
   if (!a || !b) return false;
@@ -37,6 +136,14 @@ const VARIANT* Arg(const DISPPARAMS* params, UINT index) {
   const VARIANT* v = &params->rgvarg[params->cArgs - 1 - index];
   if (v->vt == (VT_BYREF | VT_VARIANT)) v = v->pvarVal;
   return v;
+}
+
+// The by-reference Boolean argument `index` (an event's Cancel), or null.
+VARIANT_BOOL* BoolRefArg(const DISPPARAMS* params, UINT index) {
+  if (!params || !params->rgvarg || index >= params->cArgs) return nullptr;
+  VARIANT* v = &params->rgvarg[params->cArgs - 1 - index];
+  if (v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal) v = v->pvarVal;
+  return v->vt == (VT_BYREF | VT_BOOL) ? v->pboolVal : nullptr;
 }
 
 std::wstring TextArg(const DISPPARAMS* params, UINT index) {
@@ -178,7 +285,15 @@ class Connection {
 class BrowserSite final : public IUnknown {
  public:
   BrowserSite(HWND parent, const RECT& rc)
-      : parent_(parent), rect_(rc), client_(*this), inPlace_(*this), frame_(*this), ui_(*this) {
+      : parent_(parent),
+        rect_(rc),
+        client_(*this),
+        inPlace_(*this),
+        frame_(*this),
+        ui_(*this),
+        ambient_(*this),
+        services_(*this),
+        security_(*this) {
     ++g_liveObjects;
   }
   BrowserSite(const BrowserSite&) = delete;
@@ -186,6 +301,12 @@ class BrowserSite final : public IUnknown {
 
   IOleClientSite* ClientSite() { return &client_; }
   void SetRect(const RECT& rc) { rect_ = rc; }
+  const RECT& Rect() const { return rect_; }
+  // The object the control made active at its UI activation: the one the
+  // container's loop hands keys to.
+  IOleInPlaceActiveObject* ActiveObject() const { return active_.get(); }
+  // The control holds this site: the reference back must go by hand.
+  void ClearActiveObject() { active_.reset(); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -200,6 +321,12 @@ class BrowserSite final : public IUnknown {
       found = &frame_;
     else if (riid == IID_IDocHostUIHandler)
       found = &ui_;
+    else if (riid == IID_IDispatch)
+      found = &ambient_;
+    else if (riid == IID_IServiceProvider)
+      found = &services_;
+    else if (riid == IID_IInternetSecurityManager)
+      found = &security_;
     if (!found) {
       *ppv = nullptr;
       return E_NOINTERFACE;
@@ -307,7 +434,10 @@ class BrowserSite final : public IUnknown {
       const bool none = widths->left == 0 && widths->top == 0 && widths->right == 0 && widths->bottom == 0;
       return none ? S_OK : INPLACE_E_NOTOOLSPACE;
     }
-    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* active, LPCOLESTR) override {
+      site_.active_ = win::ComPtr<IOleInPlaceActiveObject>::Retain(active);
+      return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return S_OK; }
@@ -316,8 +446,9 @@ class BrowserSite final : public IUnknown {
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
   };
 
-  // Only to tell the control that the host is dpi-aware, so the site is
-  // drawn at the display's scale; everything else is the control's default.
+  // Tells the control that the host is dpi-aware, so the site is drawn at
+  // the display's scale, and keeps some of the engine's keys from it;
+  // everything else is the control's default.
   class UiHandlerImpl final : public Forwarder<IDocHostUIHandler> {
    public:
     using Forwarder::Forwarder;
@@ -340,7 +471,11 @@ class BrowserSite final : public IUnknown {
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+    // The engine asks before it acts on a key: its own commands that open
+    // a window or an address of the user's choosing are kept from it.
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG msg, const GUID*, DWORD) override {
+      return msg && IsKeptFromEngine(*msg) ? S_OK : S_FALSE;
+    }
     HRESULT STDMETHODCALLTYPE GetOptionKeyPath(LPOLESTR* key, DWORD) override {
       if (key) *key = nullptr;
       return S_FALSE;
@@ -363,6 +498,82 @@ class BrowserSite final : public IUnknown {
     }
   };
 
+  // Ambient properties: only the download control is answered.
+  class AmbientImpl final : public Forwarder<IDispatch> {
+   public:
+    using Forwarder::Forwarder;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+      if (!count) return E_POINTER;
+      *count = 0;
+      return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+      if (info) *info = nullptr;
+      return DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+      return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+      if (id != DISPID_AMBIENT_DLCONTROL || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+      if (!result) return E_POINTER;
+      ::VariantInit(result);
+      result->vt = VT_I4;
+      result->lVal = kDownloadControl;
+      return S_OK;
+    }
+  };
+
+  // The engine asks its host for services; this host offers its security
+  // manager and nothing else.
+  class ServicesImpl final : public Forwarder<IServiceProvider> {
+   public:
+    using Forwarder::Forwarder;
+    HRESULT STDMETHODCALLTYPE QueryService(REFGUID service, REFIID riid, void** ppv) override {
+      if (!ppv) return E_POINTER;
+      *ppv = nullptr;
+      if (service != SID_SInternetSecurityManager) return E_NOINTERFACE;
+      return site_.security_.QueryInterface(riid, ppv);
+    }
+  };
+
+  // Refuses the URL actions of IsRefusedUrlAction for every page of the
+  // control, frames too; leaves everything else to the zones.
+  class SecurityImpl final : public Forwarder<IInternetSecurityManager> {
+   public:
+    using Forwarder::Forwarder;
+    HRESULT STDMETHODCALLTYPE SetSecuritySite(IInternetSecurityMgrSite*) override { return INET_E_DEFAULT_ACTION; }
+    HRESULT STDMETHODCALLTYPE GetSecuritySite(IInternetSecurityMgrSite** site) override {
+      if (site) *site = nullptr;
+      return INET_E_DEFAULT_ACTION;
+    }
+    HRESULT STDMETHODCALLTYPE MapUrlToZone(LPCWSTR, DWORD*, DWORD) override { return INET_E_DEFAULT_ACTION; }
+    HRESULT STDMETHODCALLTYPE GetSecurityId(LPCWSTR, BYTE*, DWORD*, DWORD_PTR) override {
+      return INET_E_DEFAULT_ACTION;
+    }
+    HRESULT STDMETHODCALLTYPE ProcessUrlAction(LPCWSTR, DWORD action, BYTE* policy, DWORD policySize, BYTE*, DWORD,
+                                               DWORD, DWORD) override {
+      if (!IsRefusedUrlAction(action)) return INET_E_DEFAULT_ACTION;
+      if (policy && policySize >= sizeof(DWORD)) {
+        const DWORD disallow = URLPOLICY_DISALLOW;
+        std::memcpy(policy, &disallow, sizeof disallow);
+      }
+      return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE QueryCustomPolicy(LPCWSTR, REFGUID, BYTE** policy, DWORD* policySize, BYTE*, DWORD,
+                                                DWORD) override {
+      if (policy) *policy = nullptr;
+      if (policySize) *policySize = 0;
+      return INET_E_DEFAULT_ACTION;
+    }
+    HRESULT STDMETHODCALLTYPE SetZoneMapping(DWORD, LPCWSTR, DWORD) override { return INET_E_DEFAULT_ACTION; }
+    HRESULT STDMETHODCALLTYPE GetZoneMappings(DWORD, IEnumString** list, DWORD) override {
+      if (list) *list = nullptr;
+      return INET_E_DEFAULT_ACTION;
+    }
+  };
+
   std::atomic<long> refs_{1};
   HWND parent_;
   RECT rect_;
@@ -370,6 +581,10 @@ class BrowserSite final : public IUnknown {
   InPlaceSiteImpl inPlace_;
   FrameImpl frame_;
   UiHandlerImpl ui_;
+  AmbientImpl ambient_;
+  ServicesImpl services_;
+  SecurityImpl security_;
+  win::ComPtr<IOleInPlaceActiveObject> active_;
 };
 
 }  // namespace
@@ -380,9 +595,12 @@ class BrowserHost::Impl final : public SinkReceiver {
  public:
   ~Impl() { Destroy(); }
 
-  bool Create(HWND parent, const RECT& rc, Events* events) {
+  bool Create(HWND parent, const RECT& rc, Events* events, const std::wstring& home) {
     if (ole_ || !parent) return false;
+    HardenEngine();
     events_ = events;
+    parent_ = parent;
+    home_ = home;
     *site_.put() = new (std::nothrow) BrowserSite(parent, rc);
     if (!site_) return false;
     if (!Activate(parent, rc)) {
@@ -396,6 +614,7 @@ class BrowserHost::Impl final : public SinkReceiver {
     UnbindDocument();
     browserEvents_.Disconnect();
     if (inPlace_) inPlace_->InPlaceDeactivate();
+    if (site_) site_->ClearActiveObject();
     if (ole_) {
       ole_->SetClientSite(nullptr);
       ole_->Close(OLECLOSE_NOSAVE);
@@ -406,6 +625,7 @@ class BrowserHost::Impl final : public SinkReceiver {
     ole_.reset();
     site_.reset();
     events_ = nullptr;
+    parent_ = nullptr;
   }
 
   bool IsCreated() const { return static_cast<bool>(browser_); }
@@ -501,14 +721,37 @@ class BrowserHost::Impl final : public SinkReceiver {
     return !(result.ref().vt == VT_BOOL && result.ref().boolVal == VARIANT_FALSE);
   }
 
+  HWND Window() const {
+    HWND own = nullptr;
+    if (!inPlace_ || FAILED(inPlace_->GetWindow(&own))) return nullptr;
+    return own;
+  }
+
+  bool Focus() {
+    HWND own = Window();
+    if (!own || !site_ || !ole_) return false;
+    // The engine takes the focus itself when it becomes UI-active; one that
+    // already is (or that keeps it to in-place activation, as Wine's does)
+    // gets it on its window.
+    RECT pos = site_->Rect();
+    ole_->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site_->ClientSite(), 0, parent_, &pos);
+    if (!HasFocus()) ::SetFocus(own);
+    return HasFocus();
+  }
+
   bool TranslateAccelerator(MSG& msg) {
-    if (!active_ || !inPlace_ || msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+    if (!inPlace_ || msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
     // Only keys meant for this control: a second browser must not take
     // the keys of the first, nor of any other window.
-    HWND own = nullptr;
-    if (FAILED(inPlace_->GetWindow(&own)) || !own) return false;
-    if (msg.hwnd != own && !::IsChild(own, msg.hwnd)) return false;
-    return active_->TranslateAccelerator(&msg) == S_OK;
+    HWND own = Window();
+    if (!own || (msg.hwnd != own && !::IsChild(own, msg.hwnd))) return false;
+    // The object the control made active, else the control itself (which
+    // hands the keys on to its document).
+    auto target = win::ComPtr<IOleInPlaceActiveObject>::Retain(site_ && site_->ActiveObject() ? site_->ActiveObject()
+                                                                                                : active_.get());
+    if (!target) return false;
+    ++g_keysOffered;
+    return target->TranslateAccelerator(&msg) == S_OK;
   }
 
   HRESULT OnSinkInvoke(const IID& events, DISPID id, DISPPARAMS* params, VARIANT* result) override {
@@ -520,6 +763,20 @@ class BrowserHost::Impl final : public SinkReceiver {
         result->boolVal = VARIANT_FALSE;
       }
       return S_OK;
+    }
+    // Where the browser may go is decided here, for every owner.
+    switch (id) {
+      case DISPID_BEFORENAVIGATE2:
+        BeforeNavigate2(params);
+        return S_OK;
+      case DISPID_NEWWINDOW3:
+        NewWindow3(params);
+        return S_OK;
+      case DISPID_FILEDOWNLOAD:
+        FileDownload(params);
+        return S_OK;
+      default:
+        break;
     }
     if (!events_) return S_OK;
     switch (id) {
@@ -542,6 +799,53 @@ class BrowserHost::Impl final : public SinkReceiver {
   }
 
  private:
+  bool HasFocus() const {
+    HWND own = Window();
+    HWND focus = ::GetFocus();
+    return own && focus && (focus == own || ::IsChild(own, focus));
+  }
+
+  // Top-level navigations only: frames inside the page load as the site
+  // wants. The window stays where it was when one is cancelled.
+  void BeforeNavigate2(DISPPARAMS* params) {
+    const VARIANT* disp = Arg(params, 0);
+    IDispatch* browser = disp && disp->vt == VT_DISPATCH ? disp->pdispVal : nullptr;
+    if (browser && !IsTopLevel(browser)) return;
+    VARIANT_BOOL* cancel = BoolRefArg(params, 6);
+    if (!cancel) return;
+    const std::wstring url = TextArg(params, 1);
+    switch (navpolicy::ForNavigation(win::U(url), win::U(home_))) {
+      case navpolicy::Verdict::kStay:
+        return;
+      case navpolicy::Verdict::kDefaultBrowser:
+        *cancel = VARIANT_TRUE;
+        OpenInDefaultBrowser(url);
+        return;
+      case navpolicy::Verdict::kRefuse:
+        *cancel = VARIANT_TRUE;
+        return;
+    }
+  }
+
+  // No window of the engine ever opens inside the client.
+  void NewWindow3(DISPPARAMS* params) {
+    VARIANT_BOOL* cancel = BoolRefArg(params, 1);
+    if (!cancel) return;
+    *cancel = VARIANT_TRUE;
+    const std::wstring url = TextArg(params, 4);
+    if (navpolicy::ForNewWindow(win::U(url)) == navpolicy::Verdict::kDefaultBrowser) OpenInDefaultBrowser(url);
+  }
+
+  // A file to save, not a document to show (older engines pass no first
+  // argument, and fire this only for files).
+  void FileDownload(DISPPARAMS* params) {
+    VARIANT_BOOL* cancel = BoolRefArg(params, params && params->cArgs >= 2 ? 1 : 0);
+    if (!cancel) return;
+    const VARIANT* document = params->cArgs >= 2 ? Arg(params, 0) : nullptr;
+    const bool isDocument = document && document->vt == VT_BOOL && document->boolVal != VARIANT_FALSE;
+    if (!isDocument) *cancel = VARIANT_TRUE;
+  }
+
   bool Activate(HWND parent, const RECT& rc) {
     if (FAILED(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, ole_.put_void())) ||
         !ole_)
@@ -570,6 +874,8 @@ class BrowserHost::Impl final : public SinkReceiver {
   }
 
   Events* events_ = nullptr;
+  HWND parent_ = nullptr;
+  std::wstring home_;  // the one site this control may show
   win::ComPtr<BrowserSite> site_;
   win::ComPtr<IOleObject> ole_;
   win::ComPtr<IWebBrowser2> browser_;
@@ -583,7 +889,9 @@ class BrowserHost::Impl final : public SinkReceiver {
 BrowserHost::BrowserHost() : impl_(new Impl) {}
 BrowserHost::~BrowserHost() { delete impl_; }
 
-bool BrowserHost::Create(HWND parent, const RECT& rc, Events* events) { return impl_->Create(parent, rc, events); }
+bool BrowserHost::Create(HWND parent, const RECT& rc, Events* events, const std::wstring& home) {
+  return impl_->Create(parent, rc, events, home);
+}
 void BrowserHost::Destroy() { impl_->Destroy(); }
 bool BrowserHost::IsCreated() const { return impl_->IsCreated(); }
 HRESULT BrowserHost::Navigate(const std::wstring& url) { return impl_->Navigate(url); }
@@ -598,5 +906,11 @@ void BrowserHost::BindDocument() { impl_->BindDocument(); }
 bool BrowserHost::HasBoundDocument() const { return impl_->HasBoundDocument(); }
 bool BrowserHost::RaiseContextMenuForTesting() { return impl_->RaiseContextMenu(); }
 unsigned long BrowserHost::HostFlagsForTesting() const { return impl_->HostFlags(); }
+bool BrowserHost::Focus() { return impl_->Focus(); }
+HWND BrowserHost::Window() const { return impl_->Window(); }
 bool BrowserHost::TranslateAccelerator(MSG& msg) { return impl_->TranslateAccelerator(msg); }
 long BrowserHost::LiveObjectsForTesting() { return g_liveObjects.load(); }
+long BrowserHost::KeysOfferedForTesting() { return g_keysOffered.load(); }
+void BrowserHost::SetShellOpenerForTesting(std::function<void(const std::wstring&)> opener) {
+  ShellOpener() = std::move(opener);
+}

@@ -179,8 +179,21 @@ void frmMain::CreateBrowsers() {
   if (!h || !picFrame_) return;
   const skin::Element& title = El(ids_.lblTitle);
   mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height);
-  if (!WebBrowser1.IsCreated()) WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_);
-  if (!WebBrowser2.IsCreated()) WebBrowser2.Create(h, ToRect(l.browser2), &events2_);
+  // Each browser may show its own site only: the music site, and the update
+  // server's statistics page.
+  if (!WebBrowser1.IsCreated()) {
+    WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_, win::W(product::MusicHome()));
+    // Created after the window became active: the focus is still the frame's.
+    if (::GetActiveWindow() == h) FocusBrowser();
+  }
+  if (!WebBrowser2.IsCreated())
+    WebBrowser2.Create(h, ToRect(l.browser2), &events2_, win::W(product::StatisticsAddress()));
+}
+
+bool frmMain::FocusBrowser() {
+  HWND h = hWndIfLoaded();
+  if (!h || !::IsWindowVisible(h) || ::IsIconic(h) || !WebBrowser1.IsCreated()) return false;
+  return WebBrowser1.Focus();
 }
 
 LRESULT frmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
@@ -188,6 +201,9 @@ LRESULT frmMain::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     CreateBrowsers();
     return 0;
   }
+  // The frame takes no keys itself: the focus every activation (or a
+  // restore) gives it goes on to the page, so keys reach the site at once.
+  if (msg == WM_SETFOCUS && FocusBrowser()) return 0;
   return SkinForm::WndProc(msg, wp, lp);
 }
 

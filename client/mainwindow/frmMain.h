@@ -82,6 +82,8 @@ class frmMain : public skin::SkinForm {
   void imgMin_MouseMove(int index);
   void imgTop_MouseMove();
   void CreateBrowsers();
+  // Gives the keyboard focus to the page when the window is shown.
+  bool FocusBrowser();
   void FirstActivation();
   // Steps 3 to 6 of the layout: the chrome, the frame and the browsers.
   void PlaceElements(const mainwindow::Layout& l);

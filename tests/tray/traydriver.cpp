@@ -23,6 +23,12 @@
 //   parent HWND                the executable of the process that started
 //                              the one that owns the window (the started
 //                              process's parent, by its id)
+//   focus MAIN                 the keyboard focus of MAIN's thread
+//                              (GetGUIThreadInfo): "HWND CLASS IN", IN 1
+//                              when it lies in the tree of the browser in
+//                              MAIN's frame window (class velFrame)
+//   test CMD [ARG]             a test-only command of the quick client
+//                              (client/testcommands.h); prints its answer
 // MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
 // Found windows are printed as decimal handles. Output is UTF-8; exit code
 // 0 on success, 1 when the thing is not there.
@@ -302,6 +308,39 @@ int Run(int argc, wchar_t** argv) {
     ::CloseHandle(snap);
     if (name.empty()) return 1;
     Out(name);
+    return 0;
+  }
+  if (cmd == L"focus") {
+    HWND main = Handle(arg(2));
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(main, nullptr), &info) || !info.hwndFocus) {
+      Out(L"0 - 0");
+      return 0;
+    }
+    HWND frame = ::FindWindowExW(main, nullptr, L"velFrame", nullptr);
+    HWND browser = frame ? ::GetWindow(frame, GW_CHILD) : nullptr;
+    const bool inside = browser && (info.hwndFocus == browser || ::IsChild(browser, info.hwndFocus));
+    wchar_t cls[64] = {};
+    ::GetClassNameW(info.hwndFocus, cls, 64);
+    Out(Decimal(reinterpret_cast<UINT_PTR>(info.hwndFocus)) + L" " + cls + (inside ? L" 1" : L" 0"));
+    return 0;
+  }
+  if (cmd == L"test") {
+    HWND commands = ::FindWindowExW(HWND_MESSAGE, nullptr, L"velBoxTestCommands", nullptr);
+    if (!commands) return 1;
+    const std::wstring text = argc > 3 ? argv[3] : L"";
+    COPYDATASTRUCT data{};
+    data.dwData = static_cast<ULONG_PTR>(Number(arg(2)));
+    data.cbData = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    data.lpData = const_cast<wchar_t*>(text.data());
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(commands, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL, 10000,
+                               &result)) {
+      Out(L"timeout");
+      return 1;
+    }
+    Out(std::to_wstring(static_cast<long long>(static_cast<LRESULT>(result))));
     return 0;
   }
   if (cmd == L"balloon") {
