@@ -21,13 +21,15 @@ constexpr wchar_t kFrameClass[] = L"velFrame";
 constexpr wchar_t kInstanceMutex[] = L"Local\\Velmora.velBox.Instance";
 constexpr COLORREF kBorder = RGB(9, 123, 183);
 
-// The primary screen, with the twips per pixel of the window's dpi.
+// The primary screen and its work area, with the twips per pixel of the
+// window's dpi.
 mainwindow::Screen PrimaryScreen(int dpi) {
   mainwindow::Screen s;
   s.width = ::GetSystemMetrics(SM_CXSCREEN);
   s.height = ::GetSystemMetrics(SM_CYSCREEN);
   s.tppX = mainwindow::TwipsPerPixel(dpi);
   s.tppY = mainwindow::TwipsPerPixel(dpi);
+  s.work = skin::SkinForm::PrimaryWorkArea();
   return s;
 }
 
@@ -64,13 +66,15 @@ frmMain& frmMain::Instance() {
 frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, timings::kTimer1IntervalMs) {}
 
 void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
-  // Shown in its laid-out place from the start, so the first activation
-  // does not make it jump.
+  // Shown in its laid-out place and size from the start, so the first
+  // activation does not make it jump.
   const int dpi = StartDpi();
   mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(dpi), 0, 0);
   DescribeSkinWindow(desc, mainwindow::kWidth, mainwindow::kHeight, kTitle);
   desc.left = l.window.left;
   desc.top = l.window.top;
+  desc.width = l.window.right - l.window.left;
+  desc.height = l.window.bottom - l.window.top;
   if (!bigIcon_) {
     // The sizes the shell asks for at this dpi.
     HINSTANCE inst = ::GetModuleHandleW(nullptr);
@@ -117,8 +121,7 @@ void frmMain::Form_CreateControls() {
 
   HWND h = hWndIfLoaded();
   RegisterFrameClass();
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), El(ids_.lblTitle).box.width,
-                                                El(ids_.lblTitle).box.height);
+  mainwindow::Layout l = mainwindow::LayoutParts(Scale(), El(ids_.lblTitle).box.width, El(ids_.lblTitle).box.height);
   picFrame_ = ::CreateWindowExW(0, kFrameClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                                 l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
                                 l.picFrame.bottom - l.picFrame.top, h, nullptr, ::GetModuleHandleW(nullptr), nullptr);
@@ -178,7 +181,7 @@ void frmMain::CreateBrowsers() {
   HWND h = hWndIfLoaded();
   if (!h || !picFrame_) return;
   const skin::Element& title = El(ids_.lblTitle);
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height);
+  mainwindow::Layout l = mainwindow::LayoutParts(Scale(), title.box.width, title.box.height);
   // Each browser may show its own site only: the music site, and the update
   // server's statistics page.
   if (!WebBrowser1.IsCreated()) {
@@ -216,22 +219,25 @@ void frmMain::Form_Unload() {
 void frmMain::LayoutWindow() {
   HWND h = hWndIfLoaded();
   if (!h) return;
+  // At the scale that fits the primary monitor's work area; the title is
+  // measured at it.
+  const mainwindow::Screen screen = PrimaryScreen(Dpi());
+  SetLayoutScale(mainwindow::LayoutMain(screen, 0, 0).scale);
   SetLabelText(ids_.lblTitle, kTitleText);
   const skin::Element& title = El(ids_.lblTitle);
-  mainwindow::Layout l = mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height);
+  mainwindow::Layout l = mainwindow::LayoutMain(screen, title.box.width, title.box.height);
 
-  // 1-2. Size and centre.
+  // 1-2. Size and centre, inside the work area.
   ::SetWindowPos(h, nullptr, l.window.left, l.window.top, l.window.right - l.window.left,
                  l.window.bottom - l.window.top, SWP_NOZORDER | SWP_NOACTIVATE);
   PlaceElements(l);
 }
 
-void frmMain::Skin_DpiChanged() {
-  // The window already has the size the system proposed; it stays where
-  // the user put it.
+void frmMain::Skin_ScaleChanged() {
+  // The window already has its new size; it stays where it was put.
   if (!hWndIfLoaded()) return;
   const skin::Element& title = El(ids_.lblTitle);
-  PlaceElements(mainwindow::LayoutMain(PrimaryScreen(Dpi()), title.box.width, title.box.height));
+  PlaceElements(mainwindow::LayoutParts(Scale(), title.box.width, title.box.height));
 }
 
 void frmMain::PlaceElements(const mainwindow::Layout& l) {
@@ -295,6 +301,22 @@ void frmMain::Skin_Click(int target) {
     imgClose_Click(i);
   } else if (int j = IndexOf(ids_.imgMin, target); j >= 0) {
     imgMin_Click(j);
+  }
+}
+
+// An accessibility client's view of the caption buttons, left to right.
+std::vector<skin::AccessibleControl> frmMain::Skin_AccessibleControls() const {
+  if (ids_.imgClose[0] < 0) return {};
+  return {{u"最小化", {ids_.imgMin[0], ids_.imgMin[1]}}, {u"关闭", {ids_.imgClose[0], ids_.imgClose[1]}}};
+}
+
+bool frmMain::Skin_ControlHot(int control) const { return hover_.HoverShown(control == 0 ? 1 : 0); }
+
+void frmMain::Skin_ControlClick(int control) {
+  if (control == 0) {
+    imgMin_Click(0);
+  } else {
+    imgClose_Click(0);
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "client/mainwindow/browserhost.h"
 #include "client/mainwindow/mainlayout.h"
@@ -66,7 +67,10 @@ class frmMain : public skin::SkinForm {
   void Skin_MouseMove(int target, const skin::MouseArgs& a) override;
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
-  void Skin_DpiChanged() override;
+  void Skin_ScaleChanged() override;
+  std::vector<skin::AccessibleControl> Skin_AccessibleControls() const override;
+  bool Skin_ControlHot(int control) const override;
+  void Skin_ControlClick(int control) override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "client/mainwindow/placement.h"
 #include "common/win/dpi.h"
 #include "common/win/winstr.h"
 
@@ -12,9 +13,40 @@ namespace skin {
 
 namespace {
 
-win::UniqueFont FontAt(const FontSpec& f, int dpi) {
+// A click on a windowless control that an accessibility client asked for,
+// carried out once its call has returned; wParam is the control.
+UINT ControlClickMessage() {
+  static const UINT msg = ::RegisterWindowMessageW(L"velSkin.ControlClick");
+  return msg;
+}
+
+Rgb ToRgb(COLORREF c) { return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
+
+SystemColours ReadSystemColours() {
+  SystemColours s;
+  HIGHCONTRASTW hc{};
+  hc.cbSize = sizeof hc;
+  s.highContrast = ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof hc, &hc, 0) && (hc.dwFlags & HCF_HIGHCONTRASTON);
+  s.windowText = ToRgb(::GetSysColor(COLOR_WINDOWTEXT));
+  s.window = ToRgb(::GetSysColor(COLOR_WINDOW));
+  s.buttonText = ToRgb(::GetSysColor(COLOR_BTNTEXT));
+  return s;
+}
+
+PixelRect ToPixelRect(const RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+PixelRect WorkOf(HMONITOR monitor) {
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  if (monitor && ::GetMonitorInfoW(monitor, &mi)) return ToPixelRect(mi.rcWork);
+  RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return ToPixelRect(work);
+}
+
+win::UniqueFont FontAt(const FontSpec& f, double scale) {
   LOGFONTW lf{};
-  lf.lfHeight = -static_cast<LONG>(std::lround(f.points * dpi / 72.0));
+  lf.lfHeight = -static_cast<LONG>(std::lround(f.points * 96 * scale / 72.0));
   lf.lfWeight = f.bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = f.charset;
   lf.lfOutPrecision = OUT_DEFAULT_PRECIS;
@@ -57,26 +89,113 @@ int HeldButtons(WPARAM wp) {
 
 }  // namespace
 
-win::UniqueFont SkinForm::MakeFont(const FontSpec& f) const { return FontAt(f, dpi_); }
+win::UniqueFont SkinForm::MakeFont(const FontSpec& f) const { return FontAt(f, scale_); }
 
 int SkinForm::StartDpi() { return win::SystemDpi(); }
 
-void SkinForm::SetDpi(int dpi) {
-  dpi_ = dpi > 0 ? dpi : 96;
-  scale_ = ScaleOf(dpi_);
-  scene_.SetScale(scale_);
-}
+PixelRect SkinForm::WorkAreaOf(HWND hwnd) { return WorkOf(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST)); }
+
+PixelRect SkinForm::PrimaryWorkArea() { return WorkOf(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY)); }
+
+void SkinForm::SetDpi(int dpi) { dpi_ = dpi > 0 ? dpi : 96; }
 
 void SkinForm::DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title) {
+  baseWidth_ = width;
+  baseHeight_ = height;
   desc.title = title;
   // No caption and no frame: the client area is the whole window. Child
   // windows (browser frame, check boxes) are left out of the painting.
   desc.style = WS_POPUP | WS_CLIPCHILDREN;
   desc.exStyle = WS_EX_APPWINDOW;
-  const double scale = ScaleOf(StartDpi());
-  desc.width = ToPixel(width * scale);
-  desc.height = ToPixel(height * scale);
+  const PixelRect work = PrimaryWorkArea();
+  const Placement p = PlaceCentred(width, height, ScaleOf(StartDpi()), work, work);
+  desc.left = p.window.left;
+  desc.top = p.window.top;
+  desc.width = p.window.right - p.window.left;
+  desc.height = p.window.bottom - p.window.top;
   desc.background = RGB(255, 255, 255);
+}
+
+bool SkinForm::SetLayoutScale(double scale) {
+  if (scale <= 0 || scale == scale_) return false;
+  scale_ = scale;
+  scene_.SetScale(scale_);
+  RemakeFonts();
+  SetCursorPicture(cursorPicture_, hotX_, hotY_);
+  toolsDirty_ = true;
+  if (HWND h = hWndIfLoaded()) ::InvalidateRect(h, nullptr, FALSE);
+  return true;
+}
+
+void SkinForm::RemakeFonts() {
+  for (int id = 0; id < scene_.size(); ++id) {
+    if (scene_.at(id).kind != Kind::kLabel) continue;
+    Visual& v = *visuals_.at(static_cast<size_t>(id));
+    v.font = MakeFont(v.fontSpec);
+    SetLabelText(id, scene_.at(id).text);
+  }
+}
+
+void SkinForm::KeepOnScreen() {
+  HWND h = hWndIfLoaded();
+  if (!h || baseWidth_ <= 0 || ::IsIconic(h)) return;
+  RECT rc;
+  if (!::GetWindowRect(h, &rc)) return;
+  const Placement p = PlaceAt(baseWidth_, baseHeight_, ScaleOf(dpi_), WorkAreaOf(h), rc.left, rc.top);
+  const bool rescaled = SetLayoutScale(p.scale);
+  if (ToPixelRect(rc) != p.window) {
+    ::SetWindowPos(h, nullptr, p.window.left, p.window.top, p.window.right - p.window.left,
+                   p.window.bottom - p.window.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  if (rescaled) Skin_ScaleChanged();
+}
+
+void SkinForm::OnDpiChanged(int dpi, const RECT& proposed) {
+  HWND h = hWndIfLoaded();
+  SetDpi(dpi);
+  // The system's rectangle where the window fits the new monitor's work
+  // area at its scale; a smaller scale, inside it, where it does not.
+  const PixelRect work = WorkOf(::MonitorFromRect(&proposed, MONITOR_DEFAULTTONEAREST));
+  const double monitorScale = ScaleOf(dpi_);
+  PixelRect target = ToPixelRect(proposed);
+  const double scale = FitScale(baseWidth_, baseHeight_, monitorScale, work);
+  if (baseWidth_ > 0 && scale != monitorScale) {
+    target = PlaceAt(baseWidth_, baseHeight_, monitorScale, work, proposed.left, proposed.top).window;
+  }
+  SetLayoutScale(baseWidth_ > 0 ? scale : monitorScale);
+  ::SetWindowPos(h, nullptr, target.left, target.top, target.right - target.left, target.bottom - target.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  Skin_ScaleChanged();
+  toolsDirty_ = true;
+  ::InvalidateRect(h, nullptr, FALSE);
+}
+
+void SkinForm::ReadColours() {
+  const SystemColours now = ReadSystemColours();
+  if (backBrush_ && now == system_) return;
+  system_ = now;
+  colours_ = ChooseTextColours(system_);
+  backBrush_.reset(::CreateSolidBrush(ToColorRef(colours_.back)));
+  if (HWND h = hWndIfLoaded()) {
+    Skin_ColoursChanged();
+    ::RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  }
+}
+
+// --- accessibility -----------------------------------------------------------
+
+LRESULT SkinForm::OnGetObject(WPARAM wp, LPARAM lp) {
+  // The client part only; the window's frame and everything else are the
+  // system's.
+  if (static_cast<LONG>(lp) == OBJID_CLIENT) {
+    if (!accessible_) *accessible_.put() = SkinAccessible::Create(*this);
+    if (accessible_) return ::LresultFromObject(__uuidof(IAccessible), wp, static_cast<IAccessible*>(accessible_.get()));
+  }
+  return ::DefWindowProcW(hWndIfLoaded(), WM_GETOBJECT, wp, lp);
+}
+
+void SkinForm::AccessibleDefaultAction(int control) {
+  if (HWND h = hWndIfLoaded()) ::PostMessageW(h, ControlClickMessage(), static_cast<WPARAM>(control), 0);
 }
 
 int SkinForm::AddImage(std::u16string name, int index, const Picture* picture, bool stretch, std::u16string tooltip) {
@@ -355,8 +474,12 @@ void SkinForm::OnMouse(UINT msg, WPARAM wp, LPARAM lp) {
 // --- painting ---------------------------------------------------------------
 
 void SkinForm::Paint(HDC dc, const RECT& rc) {
-  ::FillRect(dc, &rc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-  ::SetBkMode(dc, TRANSPARENT);
+  if (!backBrush_) ReadColours();
+  ::FillRect(dc, &rc, backBrush_.get());
+  // Under high contrast every text stands in the system's text colour on
+  // the system's window colour, also where it lies on a picture.
+  ::SetBkMode(dc, colours_.system ? OPAQUE : TRANSPARENT);
+  ::SetBkColor(dc, ToColorRef(colours_.back));
   for (int id : scene_.DrawOrder()) {
     const Element& e = scene_.at(id);
     const Visual& v = *visuals_.at(static_cast<size_t>(id));
@@ -370,7 +493,7 @@ void SkinForm::Paint(HDC dc, const RECT& rc) {
       case Kind::kLabel: {
         PixelRect r = PixelBox(e, scale_);
         win::SelectGuard sel(dc, v.font.get());
-        ::SetTextColor(dc, v.color);
+        ::SetTextColor(dc, colours_.system ? ToColorRef(colours_.text) : v.color);
         std::wstring text = win::W(e.text);
         ::TextOutW(dc, r.left, r.top, text.c_str(), static_cast<int>(text.size()));
         break;
@@ -413,26 +536,35 @@ win::UniqueBitmap SkinForm::Snapshot() {
 LRESULT SkinForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   HWND h = hWndIfLoaded();
   switch (msg) {
-    case WM_CREATE:
+    case WM_CREATE: {
       SetDpi(win::WindowDpi(h));
+      // Created at the scale that fits its monitor (DescribeSkinWindow).
+      const double monitorScale = ScaleOf(dpi_);
+      scale_ = baseWidth_ > 0 ? FitScale(baseWidth_, baseHeight_, monitorScale, WorkAreaOf(h)) : monitorScale;
+      scene_.SetScale(scale_);
+      ReadColours();
       break;
-    case WM_DPICHANGED: {
-      SetDpi(HIWORD(wp));
-      for (int id = 0; id < scene_.size(); ++id) {
-        if (scene_.at(id).kind != Kind::kLabel) continue;
-        Visual& v = *visuals_.at(static_cast<size_t>(id));
-        v.font = MakeFont(v.fontSpec);
-        SetLabelText(id, scene_.at(id).text);
-      }
-      SetCursorPicture(cursorPicture_, hotX_, hotY_);
-      const RECT* proposed = reinterpret_cast<const RECT*>(lp);
-      ::SetWindowPos(h, nullptr, proposed->left, proposed->top, proposed->right - proposed->left,
-                     proposed->bottom - proposed->top, SWP_NOZORDER | SWP_NOACTIVATE);
-      Skin_DpiChanged();
-      toolsDirty_ = true;
-      ::InvalidateRect(h, nullptr, FALSE);
-      return 0;
     }
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wp), *reinterpret_cast<const RECT*>(lp));
+      return 0;
+    case WM_SHOWWINDOW:
+      // Shown by the program (not uncovered by a parent): back on a screen
+      // wherever the screens went while it was hidden.
+      if (wp && lp == 0) KeepOnScreen();
+      break;
+    case WM_DISPLAYCHANGE:
+      if (::IsWindowVisible(h)) KeepOnScreen();
+      break;
+    case WM_SETTINGCHANGE:
+      if (wp == SPI_SETWORKAREA && ::IsWindowVisible(h)) KeepOnScreen();
+      ReadColours();
+      break;
+    case WM_SYSCOLORCHANGE:
+      ReadColours();
+      break;
+    case WM_GETOBJECT:
+      return OnGetObject(wp, lp);
     case WM_ERASEBKGND:
       return 1;  // the paint covers everything
     case WM_PAINT: {
@@ -481,6 +613,10 @@ LRESULT SkinForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     }
     case WM_NCDESTROY:
+      if (accessible_) {
+        accessible_->Disconnect();
+        accessible_.reset();
+      }
       // The next load builds its elements anew.
       tooltip_ = nullptr;  // went with its owner
       tools_.clear();
@@ -489,6 +625,11 @@ LRESULT SkinForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       visuals_.clear();
       break;
     default:
+      if (msg == ControlClickMessage()) {
+        const auto controls = Skin_AccessibleControls();
+        if (wp < controls.size()) Skin_ControlClick(static_cast<int>(wp));
+        return 0;
+      }
       break;
   }
   return Form::WndProc(msg, wp, lp);

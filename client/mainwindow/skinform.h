@@ -2,7 +2,10 @@
 // whole window) that draws its own windowless elements - images, labels and
 // lines - in the order the form lists them, routes the mouse to the topmost
 // element under it, shows the elements' tooltips and offers the procedures
-// of a skinned window (DragWindow, SetHandCursor, SetDefCursor).
+// of a skinned window (DragWindow, SetHandCursor, SetDefCursor). It keeps
+// itself inside its monitor's work area at a scale that fits, shows its
+// windowless controls to accessibility clients and draws its texts in the
+// system's colours under high contrast.
 #pragma once
 
 #include <windows.h>
@@ -11,12 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "client/mainwindow/contrast.h"
 #include "client/mainwindow/picture.h"
+#include "client/mainwindow/skinaccess.h"
 #include "client/mainwindow/skinmodel.h"
 #include "common/win/form.h"
 #include "common/win/owners.h"
 
 namespace skin {
+
+inline COLORREF ToColorRef(Rgb c) { return RGB((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF); }
 
 struct FontSpec {
   std::wstring face = L"宋体";
@@ -35,7 +42,7 @@ struct MouseArgs {
   int y = 0;
 };
 
-class SkinForm : public win::Form {
+class SkinForm : public win::Form, private AccessibleHost {
  public:
   // Element access, by the ids the Add functions return (valid for the
   // current load).
@@ -55,17 +62,27 @@ class SkinForm : public win::Form {
   // top-down bitmap of the client size.
   win::UniqueBitmap Snapshot();
 
-  // The window's pixels per 96-dpi pixel (its dpi / 96). Elements are
-  // placed in 96-dpi pixels and shown at this scale.
+  // The window's pixels per 96-dpi pixel: its dpi / 96, or less where the
+  // window does not fit its monitor's work area at that. Elements are placed
+  // in 96-dpi pixels and shown at this scale.
   double Scale() const { return scale_; }
   int Dpi() const { return dpi_; }
-  // The font f describes, at the window's dpi.
+  // The font f describes, at the window's scale.
   win::UniqueFont MakeFont(const FontSpec& f) const;
 
+  // The colours the texts are drawn in now, and a brush of their background.
+  const TextColours& Colours() const { return colours_; }
+  HBRUSH BackBrush() const { return backBrush_.get(); }
+
+  // The work area (screen pixels) of the monitor a window or a point is on.
+  static PixelRect WorkAreaOf(HWND hwnd);
+  static PixelRect PrimaryWorkArea();
+
  protected:
-  // Window styles of a skinned window of width x height 96-dpi pixels at
-  // the dpi new windows start at; forms adjust the title and place.
-  static void DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title);
+  // Window styles of a skinned window of width x height 96-dpi pixels,
+  // centred on the primary monitor's work area at the scale that fits it
+  // at the dpi new windows start at; forms adjust the title and place.
+  void DescribeSkinWindow(win::FormWindowSpec& desc, int width, int height, const std::wstring& title);
   // The dpi and scale a new window starts at.
   static int StartDpi();
 
@@ -91,10 +108,29 @@ class SkinForm : public win::Form {
   virtual void Skin_MouseDown(int target, const MouseArgs& a) {}
   virtual void Skin_MouseUp(int target, const MouseArgs& a) {}
   virtual void Skin_Click(int target) {}
-  // The window moved to a monitor of another dpi: the labels are measured
-  // anew and the window took the size the system proposed; the form places
-  // its child windows again.
-  virtual void Skin_DpiChanged() {}
+  // The window is laid out at another scale (it moved to a monitor of
+  // another dpi, or came to a work area it does not fit at its dpi): the
+  // labels are measured anew and the window has its new size; the form
+  // places its elements and child windows again.
+  virtual void Skin_ScaleChanged() {}
+  // The texts' colours changed (high contrast, the colour scheme); the
+  // window is painted again.
+  virtual void Skin_ColoursChanged() {}
+
+  // Lays the elements out at `scale` (fonts, labels, cursor); true when it
+  // changed. The form then sizes the window and places its parts.
+  bool SetLayoutScale(double scale);
+  // Moves the window into the work area of its monitor (the nearest one
+  // when it lies on none), at the largest scale that fits: at every show,
+  // and when the screens change while it is shown.
+  void KeepOnScreen();
+
+  // The windowless controls an accessibility client sees, as push buttons.
+  virtual std::vector<AccessibleControl> Skin_AccessibleControls() const { return {}; }
+  // The control shows its hover or pressed picture.
+  virtual bool Skin_ControlHot(int control) const { return false; }
+  // What a click on the control does.
+  virtual void Skin_ControlClick(int control) {}
 
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -114,6 +150,17 @@ class SkinForm : public win::Form {
   void EnsureTooltip();
   void ApplyCursorNow();
   void SetDpi(int dpi);
+  void RemakeFonts();
+  void ReadColours();
+  void OnDpiChanged(int dpi, const RECT& proposed);
+  LRESULT OnGetObject(WPARAM wp, LPARAM lp);
+
+  // AccessibleHost
+  HWND AccessibleWindow() const override { return hWndIfLoaded(); }
+  const Scene& AccessibleScene() const override { return scene_; }
+  std::vector<AccessibleControl> AccessibleControls() const override { return Skin_AccessibleControls(); }
+  bool AccessibleHot(int control) const override { return Skin_ControlHot(control); }
+  void AccessibleDefaultAction(int control) override;
 
   Scene scene_;
   std::vector<std::unique_ptr<Visual>> visuals_;
@@ -126,6 +173,12 @@ class SkinForm : public win::Form {
   int hotX_ = 0, hotY_ = 0;
   int dpi_ = 96;
   double scale_ = 1.0;
+  // The window's size in 96-dpi pixels.
+  double baseWidth_ = 0, baseHeight_ = 0;
+  SystemColours system_;
+  TextColours colours_;
+  win::UniqueBrush backBrush_;
+  win::ComPtr<SkinAccessible> accessible_;
 };
 
 }  // namespace skin

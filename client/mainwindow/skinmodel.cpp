@@ -106,6 +106,33 @@ bool HoverSet::OnStripMove() {
   return true;
 }
 
+int AccessibleAt(const Scene& s, const std::vector<AccessibleControl>& controls, int x, int y) {
+  const int under = s.HitTest(x, y);
+  if (under == kSurface) return -1;
+  for (size_t i = 0; i < controls.size(); ++i) {
+    const auto& e = controls[i].elements;
+    if (std::find(e.begin(), e.end(), under) != e.end()) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+PixelRect AccessibleBox(const Scene& s, const AccessibleControl& c) {
+  PixelRect box;
+  bool any = false;
+  for (int id : c.elements) {
+    if (id < 0 || id >= s.size() || !s.at(id).visible || s.at(id).kind == Kind::kLine) continue;
+    const PixelRect r = PixelBox(s.at(id), s.Scale());
+    if (!any) {
+      box = r;
+      any = true;
+      continue;
+    }
+    box = {std::min(box.left, r.left), std::min(box.top, r.top), std::max(box.right, r.right),
+           std::max(box.bottom, r.bottom)};
+  }
+  return box;
+}
+
 ChromeLayout PlaceChrome(const ChromeInput& in) {
   const double W = in.width;
   const double H = in.height;

@@ -153,6 +153,21 @@ class HoverSet {
   bool hand_ = false;
 };
 
+// A windowless control an accessibility client sees as a push button: its
+// name and the elements it is made of (its pictures, the label that takes
+// its mouse, its caption).
+struct AccessibleControl {
+  std::u16string name;
+  std::vector<int> elements;
+};
+
+// The control whose element is the topmost one under window pixel (x, y)
+// (an index into `controls`); -1 when that element belongs to none.
+int AccessibleAt(const Scene& s, const std::vector<AccessibleControl>& controls, int x, int y);
+// Where the control is: its visible elements' boxes together, in window
+// pixels at the scene's scale; empty when none of them is visible.
+PixelRect AccessibleBox(const Scene& s, const AccessibleControl& c);
+
 // Placement of the chrome of a skinned window of client size W x H.
 struct ChromeInput {
   double width = 0;

@@ -73,12 +73,9 @@ void frmProgramSet::LoadPictures() {
 
 void frmProgramSet::DescribeWindow(win::FormWindowSpec& desc) {
   LoadPictures();
+  // Centred on the work area.
   DescribeSkinWindow(desc, static_cast<int>(settings::kDialogWidth), static_cast<int>(settings::kDialogHeight),
                      L"设置中心");
-  RECT work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  desc.left = work.left + (work.right - work.left - desc.width) / 2;
-  desc.top = work.top + (work.bottom - work.top - desc.height) / 2;
   desc.bigIcon = bigIcon_.get();
   desc.smallIcon = smallIcon_.get();
 }
@@ -164,7 +161,7 @@ void frmProgramSet::PlaceCheckBoxes() {
   }
 }
 
-void frmProgramSet::Skin_DpiChanged() {
+void frmProgramSet::Skin_ScaleChanged() {
   if (!hWndIfLoaded()) return;
   // The boxes let go of the old font before it goes.
   win::UniqueFont old = std::move(boxFont_);
@@ -292,6 +289,33 @@ void frmProgramSet::Skin_Click(int target) {
   if (int i = MemberOf(target, u"imgClose"); i >= 0) imgClose_Click(i);
 }
 
+// --- accessibility ------------------------------------------------------------------
+
+std::vector<skin::AccessibleControl> frmProgramSet::Skin_AccessibleControls() const {
+  if (ids_.top < 0) return {};
+  std::vector<skin::AccessibleControl> controls{{u"关闭", {ids_.close[0], ids_.close[1]}}};
+  for (size_t i = 0; i < 2; ++i) {
+    // The label that takes the mouse, the picture and the caption.
+    controls.push_back({El(ids_.caption[i]).text, {ids_.respond[i], ids_.frame[i], ids_.caption[i]}});
+  }
+  return controls;
+}
+
+bool frmProgramSet::Skin_ControlHot(int control) const {
+  if (control == 0) return closeHover_.HoverShown(0);
+  return buttons_.Picture(control - 1) != settings::ButtonPicture::kNormal;
+}
+
+void frmProgramSet::Skin_ControlClick(int control) {
+  if (control == 0) {
+    imgClose_Click(0);
+    return;
+  }
+  // A press and its release, as the mouse makes them.
+  lbl_RespondCmd_MouseDown(control - 1, skin::kLeftButton);
+  lbl_RespondCmd_MouseUp(control - 1, skin::kLeftButton);
+}
+
 void frmProgramSet::Form_MouseMove() {
   if (!buttons_.OnSurfaceMove()) return;
   SetDefCursor();
@@ -357,11 +381,13 @@ LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
-      // The boxes: system text colour on white.
+      // The boxes: system text colour on white, or under high contrast on
+      // the system's window colour.
       HDC dc = reinterpret_cast<HDC>(wp);
-      ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
-      ::SetBkColor(dc, kWhite);
-      return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+      const skin::TextColours& c = Colours();
+      ::SetTextColor(dc, skin::ToColorRef(c.text));
+      ::SetBkColor(dc, skin::ToColorRef(c.back));
+      return reinterpret_cast<LRESULT>(BackBrush());
     }
     case WM_ACTIVATE:
       // Only the boxes take the focus; the one that had it gets it back.

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "client/mainwindow/picture.h"
 #include "client/mainwindow/skinform.h"
@@ -36,7 +37,10 @@ class frmProgramSet : public skin::SkinForm {
   void Skin_MouseDown(int target, const skin::MouseArgs& a) override;
   void Skin_MouseUp(int target, const skin::MouseArgs& a) override;
   void Skin_Click(int target) override;
-  void Skin_DpiChanged() override;
+  void Skin_ScaleChanged() override;
+  std::vector<skin::AccessibleControl> Skin_AccessibleControls() const override;
+  bool Skin_ControlHot(int control) const override;
+  void Skin_ControlClick(int control) override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:

@@ -38,8 +38,10 @@ TEST(MainLayout, CentredOnEvenOddAndSmallScreens) {
       {At96(1280, 1024), 140, 157},
       {At96(1279, 1023), 139, 156},   // 4185 -> 2092 twips; 4695 -> 2347 twips
       {At96(1000, 710), 0, 0},
-      {At96(800, 600), -100, -55},
-      {At96(799, 599), -100, -55},    // -3015 -> -1507; -1665 -> -832 twips
+      // Smaller than the window: no longer centred off the screen, its
+      // top-left corner at the screen's.
+      {At96(800, 600), 0, 0},
+      {At96(799, 599), 0, 0},
   };
   for (const auto& c : cases) {
     Layout l = LayoutMain(c.s, 104, 16);

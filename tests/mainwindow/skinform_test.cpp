@@ -1,15 +1,18 @@
 // The skinned-window layer under Wine: painting in the form's order, mouse
-// routing with capture, tooltips of the topmost element.
+// routing with capture, tooltips of the topmost element, the controls an
+// accessibility client sees.
 #include "client/mainwindow/skinform.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <string>
 #include <vector>
 
 #include "common/win/msgloop.h"
+#include "common/win/owners.h"
 
 namespace {
 
@@ -33,6 +36,7 @@ class TestSkin : public skin::SkinForm {
   skin::Picture blue = Solid(40, 40, 0xFF0000FF);
   skin::Picture strip = Solid(2, 5, 0xFF00FF00);
   int a = -1, b = -1, stripId = -1, label = -1, line = -1;
+  int hot = -1;  // the control that shows its hover picture
   std::vector<Event> events;
 
   using SkinForm::MoveElement;
@@ -60,6 +64,11 @@ class TestSkin : public skin::SkinForm {
   void Skin_MouseDown(int t, const MouseArgs& m) override { events.push_back({'d', t, m.button}); }
   void Skin_MouseUp(int t, const MouseArgs& m) override { events.push_back({'u', t, m.button}); }
   void Skin_Click(int t) override { events.push_back({'c', t, 1}); }
+  std::vector<skin::AccessibleControl> Skin_AccessibleControls() const override {
+    return {{u"甲", {a}}, {u"乙", {b}}};
+  }
+  bool Skin_ControlHot(int c) const override { return c == hot; }
+  void Skin_ControlClick(int c) override { events.push_back({'k', c, 0}); }
 };
 
 uint32_t PixelAt(HBITMAP bmp, int x, int y) {
@@ -199,6 +208,85 @@ TEST_F(SkinFormTest, TooltipsFollowVisibilityAndOnlyTheTopmostElementSpeaks) {
   Mouse(WM_MOUSEMOVE, 150, 100);
   EXPECT_EQ(::SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0), 1);
   EXPECT_EQ(textAt(f.b, 15, 15), L"B tip");
+}
+
+VARIANT Child(long id) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = id;
+  return v;
+}
+
+// The controls are children 1 and 2 of the window's client object; the
+// window itself (its name, the bare surface) is the system's part; a
+// control's click comes after the client's call has returned; the object
+// answers nothing once its window is gone.
+TEST_F(SkinFormTest, AnAccessibilityClientSeesTheControlsUntilTheWindowGoes) {
+  win::ComScope com;
+  f.Show();
+  HWND h = f.hWnd();
+  win::ComPtr<IAccessible> acc;
+  ASSERT_EQ(::AccessibleObjectFromWindow(h, OBJID_CLIENT, __uuidof(IAccessible), acc.put_void()), S_OK);
+  long count = 0;
+  EXPECT_EQ(acc->get_accChildCount(&count), S_OK);
+  EXPECT_EQ(count, 2);
+  win::Bstr name;
+  EXPECT_EQ(acc->get_accName(Child(2), name.put()), S_OK);
+  EXPECT_EQ(name.str(), L"乙");
+  EXPECT_EQ(acc->get_accName(Child(CHILDID_SELF), name.put()), S_OK);
+  EXPECT_EQ(name.str(), L"skin test");
+
+  auto hit = [&](int x, int y) {
+    POINT p{x, y};
+    ::ClientToScreen(h, &p);
+    VARIANT v;
+    ::VariantInit(&v);
+    return acc->accHitTest(p.x, p.y, &v) == S_OK && v.vt == VT_I4 ? v.lVal : -1;
+  };
+  EXPECT_EQ(hit(15, 15), 1);  // A lies over B
+  EXPECT_EQ(hit(35, 35), 2);
+  EXPECT_EQ(hit(150, 100), CHILDID_SELF);
+  f.SetElementVisible(f.a, false);
+  EXPECT_EQ(hit(15, 15), 2);
+  long l = 0, t = 0, w = 0, hh = 0;
+  EXPECT_EQ(acc->accLocation(&l, &t, &w, &hh, Child(1)), S_FALSE) << "hidden: nowhere";
+  f.SetElementVisible(f.a, true);
+
+  f.hot = 1;
+  VARIANT state;
+  acc->get_accState(Child(2), &state);
+  EXPECT_EQ(state.lVal & STATE_SYSTEM_HOTTRACKED, STATE_SYSTEM_HOTTRACKED);
+  acc->get_accState(Child(1), &state);
+  EXPECT_EQ(state.lVal & STATE_SYSTEM_HOTTRACKED, 0);
+  ::EnableWindow(h, FALSE);
+  acc->get_accState(Child(1), &state);
+  EXPECT_EQ(state.lVal & STATE_SYSTEM_UNAVAILABLE, STATE_SYSTEM_UNAVAILABLE);
+  EXPECT_EQ(acc->accDoDefaultAction(Child(1)), E_FAIL) << "a disabled window takes no click";
+  ::EnableWindow(h, TRUE);
+
+  VARIANT next;
+  EXPECT_EQ(acc->accNavigate(NAVDIR_NEXT, Child(1), &next), S_OK);
+  EXPECT_EQ(next.lVal, 2);
+  EXPECT_EQ(acc->accNavigate(NAVDIR_NEXT, Child(2), &next), S_FALSE);
+  EXPECT_EQ(acc->accNavigate(NAVDIR_FIRSTCHILD, Child(CHILDID_SELF), &next), S_OK);
+  EXPECT_EQ(next.lVal, 1);
+
+  auto clicks = [&] {
+    std::vector<Event> k;
+    for (const Event& e : f.events)
+      if (e.kind == 'k') k.push_back(e);
+    return k;
+  };
+  f.events.clear();
+  EXPECT_EQ(acc->accDoDefaultAction(Child(1)), S_OK);
+  EXPECT_TRUE(clicks().empty());
+  win::DoEvents();
+  EXPECT_EQ(clicks(), (std::vector<Event>{{'k', 0, 0}}));
+
+  f.Unload();
+  EXPECT_EQ(acc->get_accName(Child(1), name.put()), RPC_E_DISCONNECTED);
+  EXPECT_EQ(acc->accDoDefaultAction(Child(1)), RPC_E_DISCONNECTED);
 }
 
 TEST_F(SkinFormTest, ElementsAreBuiltAnewAtEachLoad) {

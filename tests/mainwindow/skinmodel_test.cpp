@@ -1,8 +1,11 @@
-// Hit-testing, drawing order, mouse routing, hover transitions and chrome
-// placement of the skinned windows.
+// Hit-testing, drawing order, mouse routing, hover transitions, chrome
+// placement, the controls an accessibility client sees and the text colours
+// of the skinned windows.
 #include "client/mainwindow/skinmodel.h"
 
 #include <gtest/gtest.h>
+
+#include "client/mainwindow/contrast.h"
 
 namespace skin {
 namespace {
@@ -231,6 +234,78 @@ TEST(SkinChrome, DialogPlacementWithoutMinimise) {
   EXPECT_DOUBLE_EQ(c.title.top, 9);
   EXPECT_EQ(c.line3, (LineCoords{275, 0, 275, 267}));
   EXPECT_EQ(c.line4, (LineCoords{0, 265.5, 276, 265.5}));
+}
+
+// The caption buttons as a screen reader sees them: found at every pixel of
+// either picture (the hover one while it is shown), placed where the visible
+// one is, at the window's scale; the strip around them is no control.
+TEST(SkinAccessible, ControlsAreFoundByTheirPicturesAndPlacedWhereTheyShow) {
+  Strip st;
+  const std::vector<AccessibleControl> controls{{u"最小化", {st.min0, st.min1}}, {u"关闭", {st.close0, st.close1}}};
+  EXPECT_EQ(AccessibleAt(st.s, controls, 930, 10), 0);
+  EXPECT_EQ(AccessibleAt(st.s, controls, 997, 21), 1);
+  EXPECT_EQ(AccessibleAt(st.s, controls, 961, 10), -1);  // the gap: the strip
+  EXPECT_EQ(AccessibleAt(st.s, controls, 500, 100), -1);  // the bare surface
+  st.s.at(st.close1).visible = true;
+  st.s.at(st.close0).visible = false;
+  EXPECT_EQ(AccessibleAt(st.s, controls, 970, 10), 1);
+  EXPECT_EQ(AccessibleBox(st.s, controls[1]), (PixelRect{962, 2, 998, 22}));
+  st.s.SetScale(1.5);
+  EXPECT_EQ(AccessibleAt(st.s, controls, 1400, 20), 0);  // 933, 13 at 96 dpi
+  EXPECT_EQ(AccessibleBox(st.s, controls[0]), (PixelRect{1386, 3, 1440, 33}));
+  // Nothing of it shown: nowhere.
+  st.s.at(st.close1).visible = false;
+  EXPECT_EQ(AccessibleBox(st.s, controls[1]), PixelRect{});
+}
+
+// An image button is its picture, the label that takes its mouse (over the
+// picture and a pixel below it) and its caption: its place covers them all.
+TEST(SkinAccessible, AnImageButtonIsItsPictureLabelAndCaption) {
+  Scene s;
+  Element respond;
+  respond.kind = Kind::kLabel;
+  respond.name = u"lbl_RespondCmd";
+  respond.box = {24, 208, 93, 41};
+  Element caption = respond;
+  caption.name = u"Label1";
+  caption.box = {58.5, 221, 28, 14};
+  const int r = s.Add(respond);
+  const int c = s.Add(caption);
+  const int f = s.Add(Image(u"img_ShowFrame", 0, 24, 208, 97, 40));
+  const std::vector<AccessibleControl> ok{{u"确定", {r, f, c}}};
+  EXPECT_EQ(AccessibleAt(s, ok, 70, 228), 0);
+  EXPECT_EQ(AccessibleAt(s, ok, 119, 220), 0);  // the picture's strip right of the label
+  EXPECT_EQ(AccessibleBox(s, ok[0]), (PixelRect{24, 208, 121, 249}));
+}
+
+TEST(SkinColours, ContrastRatios) {
+  EXPECT_NEAR(ContrastRatio(0x000000, 0xFFFFFF), 21, 1e-9);
+  EXPECT_NEAR(ContrastRatio(0xFFFFFF, 0x000000), 21, 1e-9);
+  EXPECT_NEAR(ContrastRatio(0x777777, 0x777777), 1, 1e-9);
+  // The palest grey still readable on white, and the next one.
+  EXPECT_GE(ContrastRatio(0x767676, 0xFFFFFF), kReadableContrast);
+  EXPECT_LT(ContrastRatio(0x777777, 0xFFFFFF), kReadableContrast);
+  // High contrast's yellow on black.
+  EXPECT_GT(ContrastRatio(0xFFFF00, 0x000000), 19);
+}
+
+TEST(SkinColours, TheSystemsPairUnderHighContrastOrWhereTheSkinsWouldNotBeReadable) {
+  // The usual scheme: the skin's white with the button text on it.
+  SystemColours normal;
+  EXPECT_EQ(ChooseTextColours(normal), (TextColours{false, 0x000000, kSkinWhite}));
+  // High contrast black: white on black, also where the button text would
+  // have been readable on the skin.
+  SystemColours black{true, 0xFFFFFF, 0x000000, 0xFFFFFF};
+  EXPECT_EQ(ChooseTextColours(black), (TextColours{true, 0xFFFFFF, 0x000000}));
+  SystemColours white{true, 0x000000, 0xFFFFFF, 0x000000};
+  EXPECT_EQ(ChooseTextColours(white), (TextColours{true, 0x000000, 0xFFFFFF}));
+  // A dark scheme without the high-contrast flag (and Wine, which never
+  // reports the flag): the button text would vanish on the skin's white.
+  SystemColours dark{false, 0xFFFF00, 0x000000, 0xFFFFFF};
+  EXPECT_EQ(ChooseTextColours(dark), (TextColours{true, 0xFFFF00, 0x000000}));
+  // A coloured but readable button text keeps the skin.
+  SystemColours blue{false, 0x000000, 0xFFFFFF, 0x000080};
+  EXPECT_EQ(ChooseTextColours(blue), (TextColours{false, 0x000080, kSkinWhite}));
 }
 
 }  // namespace

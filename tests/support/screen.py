@@ -99,6 +99,11 @@ class Shot:
         if save_as:
             write_png(save_as, self.width, self.height, self.raw)
 
+    def save_part(self, path, x, y, w, h):
+        """Writes the w x h pixels at (x, y) as a PNG."""
+        rows = b"".join(self.raw[((y + r) * self.width + x) * 3:((y + r) * self.width + x + w) * 3] for r in range(h))
+        write_png(path, w, h, rows)
+
     def px(self, x, y):
         i = (y * self.width + x) * 3
         return tuple(self.raw[i:i + 3])
@@ -108,6 +113,35 @@ class Shot:
 
     def count(self, x0, y0, x1, y1, color):
         return sum(1 for y in range(y0, y1) for x in range(x0, x1) if self.px(x, y) == color)
+
+
+def luminance(rgb):
+    def channel(v):
+        c = v / 255
+        return c / 12.92 if c <= 0.03928 else ((c + 0.055) / 1.055) ** 2.4
+    r, g, b = rgb
+    return 0.2126 * channel(r) + 0.7152 * channel(g) + 0.0722 * channel(b)
+
+
+def contrast_ratio(a, b):
+    """The web accessibility guidelines' contrast ratio of two colours, 1 to 21."""
+    la, lb = luminance(a), luminance(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
+
+
+def caption_contrast(s, x0, y0, x1, y1, least=4.5):
+    """A caption inside the box (x0, y0)-(x1, y1): its background (the box's
+    commonest colour), the text pixels that stand at least `least` : 1
+    against it, and the best ratio found."""
+    counts = {}
+    for y in range(y0, y1):
+        for x in range(x0, x1):
+            p = s.px(x, y)
+            counts[p] = counts.get(p, 0) + 1
+    back = max(counts, key=counts.get)
+    ratios = {p: contrast_ratio(p, back) for p in counts}
+    readable = sum(n for p, n in counts.items() if ratios[p] >= least)
+    return back, readable, max(ratios.values())
 
 
 def chrome_faults(s, left, top, width, height, title_width, scale=1.0):

@@ -480,6 +480,28 @@ TEST_F(MainTrayTest, TheShowCommandAsksTheDialogAndLeavesTheWindowWhileItIsShown
   EXPECT_FALSE(::IsWindowVisible(h));
 }
 
+// Hidden to the tray while the screens changed (the monitor it was on went
+// away): shown again by the tray icon, it comes back inside a work area,
+// title strip and all, at its size.
+TEST_F(MainTrayTest, ShownAgainAfterItsMonitorWentItComesBackInsideAWorkArea) {
+  RECT before;
+  ::GetWindowRect(h, &before);
+  f.SetVisible(false);
+  // Where a monitor right of and above this one was.
+  ::SetWindowPos(h, nullptr, 6000, -4000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Tray(0x203);
+  ASSERT_TRUE(::IsWindowVisible(h));
+  RECT rc;
+  ::GetWindowRect(h, &rc);
+  const skin::PixelRect work = skin::SkinForm::WorkAreaOf(h);
+  EXPECT_GE(rc.left, work.left);
+  EXPECT_GE(rc.top, work.top);
+  EXPECT_LE(rc.right, work.right);
+  EXPECT_LE(rc.bottom, work.bottom);
+  EXPECT_EQ(rc.right - rc.left, before.right - before.left);
+  EXPECT_EQ(rc.bottom - rc.top, before.bottom - before.top);
+}
+
 TEST_F(MainTrayTest, ARightPressOpensTheMenuFromTheForeground) {
   HWND shown = nullptr;
   HWND foreground = nullptr;

@@ -29,6 +29,13 @@
 //                              MAIN's frame window (class velFrame)
 //   test CMD [ARG]             a test-only command of the quick client
 //                              (client/testcommands.h); prints its answer
+//   rect HWND                  the window's rectangle: "left top right bottom"
+//   work HWND                  the work area of the window's monitor, alike
+//   acc X Y                    what an accessibility client finds at screen
+//                              point (X, Y) (AccessibleObjectFromPoint):
+//                              "name<TAB>role<TAB>left top width
+//                              height<TAB>state<TAB>default action"
+//   accdo X Y                  its default action (accDoDefaultAction)
 // MSG may be a number or "TaskbarCreated". Numbers take 0x for hex.
 // Found windows are printed as decimal handles. Output is UTF-8; exit code
 // 0 on success, 1 when the thing is not there.
@@ -36,6 +43,7 @@
 #include <shellapi.h>
 #include <commctrl.h>
 #include <tlhelp32.h>
+#include <oleacc.h>
 
 #include <cwchar>
 #include <string>
@@ -184,6 +192,60 @@ NOTIFYICONDATAW IconOf(HWND h, UINT id) {
   d.uID = id;
   d.uFlags = 0;
   return d;
+}
+
+std::wstring Rect(const RECT& r) {
+  return std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right) + L" " +
+         std::to_wstring(r.bottom);
+}
+
+// The object and child at a screen point, as a screen reader asks for them.
+struct AtPoint {
+  IAccessible* acc = nullptr;
+  VARIANT child{};
+  ~AtPoint() {
+    if (acc) acc->Release();
+    ::VariantClear(&child);
+  }
+};
+
+HRESULT AccessibleAt(const wchar_t* x, const wchar_t* y, AtPoint& at) {
+  POINT p{static_cast<LONG>(std::wcstol(x, nullptr, 10)), static_cast<LONG>(std::wcstol(y, nullptr, 10))};
+  ::VariantInit(&at.child);
+  return ::AccessibleObjectFromPoint(p, &at.acc, &at.child);
+}
+
+std::wstring Hex(HRESULT hr) {
+  wchar_t buf[16];
+  std::swprintf(buf, 16, L"0x%08lx", static_cast<unsigned long>(hr));
+  return buf;
+}
+
+int DescribeAccessible(const wchar_t* x, const wchar_t* y) {
+  AtPoint at;
+  const HRESULT hr = AccessibleAt(x, y, at);
+  if (FAILED(hr) || !at.acc) {
+    Out(L"AccessibleObjectFromPoint " + Hex(hr));
+    return 1;
+  }
+  BSTR name = nullptr, action = nullptr;
+  at.acc->get_accName(at.child, &name);
+  at.acc->get_accDefaultAction(at.child, &action);
+  VARIANT role, state;
+  ::VariantInit(&role);
+  ::VariantInit(&state);
+  at.acc->get_accRole(at.child, &role);
+  at.acc->get_accState(at.child, &state);
+  long l = 0, t = 0, w = 0, h = 0;
+  at.acc->accLocation(&l, &t, &w, &h, at.child);
+  Out(std::wstring(name ? name : L"") + L"\t" + std::to_wstring(role.vt == VT_I4 ? role.lVal : -1) + L"\t" +
+      std::to_wstring(l) + L" " + std::to_wstring(t) + L" " + std::to_wstring(w) + L" " + std::to_wstring(h) +
+      L"\t" + std::to_wstring(state.vt == VT_I4 ? state.lVal : -1) + L"\t" + (action ? action : L""));
+  ::SysFreeString(name);
+  ::SysFreeString(action);
+  ::VariantClear(&role);
+  ::VariantClear(&state);
+  return 0;
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -343,6 +405,28 @@ int Run(int argc, wchar_t** argv) {
     Out(std::to_wstring(static_cast<long long>(static_cast<LRESULT>(result))));
     return 0;
   }
+  if (cmd == L"rect" || cmd == L"work") {
+    HWND h = Handle(arg(2));
+    RECT r{};
+    if (cmd == L"rect") {
+      if (!::GetWindowRect(h, &r)) return 1;
+    } else {
+      MONITORINFO mi{};
+      mi.cbSize = sizeof mi;
+      if (!::GetMonitorInfoW(::MonitorFromWindow(h, MONITOR_DEFAULTTONEAREST), &mi)) return 1;
+      r = mi.rcWork;
+    }
+    Out(Rect(r));
+    return 0;
+  }
+  if (cmd == L"acc") return DescribeAccessible(arg(2), arg(3));
+  if (cmd == L"accdo") {
+    AtPoint at;
+    HRESULT hr = AccessibleAt(arg(2), arg(3), at);
+    if (SUCCEEDED(hr) && at.acc) hr = at.acc->accDoDefaultAction(at.child);
+    Out(Hex(hr));
+    return SUCCEEDED(hr) ? 0 : 1;
+  }
   if (cmd == L"balloon") {
     HWND b = WaitFor(static_cast<DWORD>(Number(arg(2))), &FindShownBalloon);
     if (!b) return 1;
@@ -354,4 +438,10 @@ int Run(int argc, wchar_t** argv) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) { return Run(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+  // The accessibility calls reach the client through COM.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  const int rc = Run(argc, argv);
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return rc;
+}
