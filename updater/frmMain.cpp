@@ -95,6 +95,7 @@ void frmMain::Form_Load() {
   }
   loading_ = true;
   DownDir = win::AppFile(win::W(product::kDownloadFolder));
+  ClearLeftovers();
   // Each step ends early when the updater was asked to end meanwhile.
   const bool update = [this] {
     if (!CheckUpdate() || bEndRequested) return false;

@@ -55,6 +55,13 @@ std::wstring TimeOfDaySuffix() {
   return win::W(updatelogic::TimeSuffix(seconds));
 }
 
+// Both requests go to the server only: no copy in or from the system's
+// cache, no cookies of the store the embedded browser shares, no answer to
+// an authentication challenge (on a company network the user's Windows
+// log-on), no dialog.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                                INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+
 // A worker's own timeouts run a little past the owner's limit: the owner
 // decides, and a worker given up on (where closing its request does not
 // end it) ends by itself soon after.
@@ -65,8 +72,7 @@ constexpr DWORD kWorkerGraceMs = 500;
 std::unique_ptr<transfer::Transfer> StartAttempt(const std::wstring& address, bool sendOnly) {
   transfer::Options o;
   o.agent = L"velUpdate";
-  o.flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_UI |
-            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTH;
+  o.flags = kRequestFlags;
   o.connectSendMs = g_httpWaitMs + kWorkerGraceMs;
   o.receiveMs = sendOnly ? 1 : g_httpWaitMs + kWorkerGraceMs;
   // Fields lie within the first 32767 characters: a body that goes on and
@@ -192,6 +198,35 @@ void CheckSignature(std::u16string_view manifest) {
 
 }  // namespace
 
+// --- leftovers -------------------------------------------------------------
+
+int ClearLeftovers() {
+  const std::wstring dir = WithoutTrailingSeparator(DownDir);
+  const std::wstring parent = WithoutTrailingSeparator(win::AppFolder());
+  // The folder must be the one beside the updater, not one a link leads to.
+  const DWORD attrs = ::GetFileAttributesW(dir.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
+    return 0;
+  const std::wstring parentFinal = win::FinalPath(parent);
+  const std::wstring dirFinal = win::FinalPath(dir);
+  const size_t slash = dir.find_last_of(L"\\");
+  if (parentFinal.empty() || slash == std::wstring::npos ||
+      ::CompareStringOrdinal(dirFinal.c_str(), -1, (parentFinal + dir.substr(slash)).c_str(), -1, TRUE) != CSTR_EQUAL)
+    return 0;
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW fd;
+  win::UniqueFind find(::FindFirstFileW((dir + L"\\*.tmp").c_str(), &fd));
+  if (!find) return 0;
+  do {
+    if (updatelogic::IsOwnTemporaryName(win::U(fd.cFileName))) names.push_back(fd.cFileName);
+  } while (::FindNextFileW(find.get(), &fd));
+  find.reset();
+  int cleared = 0;
+  for (const auto& name : names)
+    if (win::IsPlainFileIn(dirFinal, dir, name) && ::DeleteFileW((dir + L"\\" + name).c_str())) ++cleared;
+  return cleared;
+}
+
 // --- version check ---------------------------------------------------------
 
 std::wstring GetHttpText(const std::wstring& address) {
@@ -296,7 +331,7 @@ constexpr DWORD kLookEveryMs = 10;
 std::unique_ptr<transfer::Transfer> StartDownload(const std::wstring& address) {
   transfer::Options o;
   o.agent = L"VB OpenUrl";
-  o.flags = INTERNET_FLAG_RELOAD;
+  o.flags = kRequestFlags;
   o.connectSendMs = g_stallLimitMs + kWorkerGraceMs;
   o.receiveMs = g_stallLimitMs + kWorkerGraceMs;
   o.readSize = 1025;

@@ -38,6 +38,12 @@ extern signedoffer::Digest InstallerSha256;   // from the signed "<sha256>"
 // waiting. Every request it started has ended when it returns.
 std::wstring GetHttpText(const std::wstring& address);
 
+// Deletes the temporary files that earlier runs, killed on their way, left
+// directly in DownDir (updatelogic::IsOwnTemporaryName: never an installer,
+// never a file of another name); a DownDir that is no real folder of its
+// own, or an entry that is a link, is not touched. How many went.
+int ClearLeftovers();
+
 bool ReadLocalVersion();   // fills LocalVer from "cfg.xml" beside the updater
 bool ReadServerVersion();  // fetches the manifest, fills ServerVer
 bool CheckUpdate();        // true when the server offers a newer version

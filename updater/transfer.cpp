@@ -87,7 +87,8 @@ std::optional<std::uint64_t> ContentLength(HINTERNET request) {
 
 // Opens the request by parts so that its own timeouts apply (a session's
 // timeouts are not passed on to its requests everywhere).
-win::UniqueInet OpenRequest(HINTERNET inet, const Transfer::Shared& s, win::UniqueInet& connection) {
+win::UniqueInet OpenRequest(HINTERNET inet, const std::wstring& url, const Options& options,
+                            win::UniqueInet& connection) {
   URL_COMPONENTSW parts{sizeof parts};
   wchar_t host[256] = {};
   wchar_t path[4096] = {};
@@ -98,22 +99,42 @@ win::UniqueInet OpenRequest(HINTERNET inet, const Transfer::Shared& s, win::Uniq
   parts.dwUrlPathLength = ARRAYSIZE(path);
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = ARRAYSIZE(extra);
-  if (!::InternetCrackUrlW(s.url.c_str(), 0, 0, &parts)) return {};
+  if (!::InternetCrackUrlW(url.c_str(), 0, 0, &parts)) return {};
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return {};
   connection.reset(::InternetConnectW(inet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return {};
-  DWORD flags = s.options.flags;
+  DWORD flags = options.flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
   const std::wstring object = std::wstring(path) + extra;
   win::UniqueInet request(
       ::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
   if (!request) return {};
-  DWORD connectSend = s.options.connectSendMs;
-  DWORD receive = s.options.receiveMs;
+  DWORD connectSend = options.connectSendMs;
+  DWORD receive = options.receiveMs;
   ::InternetSetOptionW(request.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectSend, sizeof connectSend);
   ::InternetSetOptionW(request.get(), INTERNET_OPTION_SEND_TIMEOUT, &connectSend, sizeof connectSend);
   ::InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
   return request;
+}
+
+DWORD StatusOf(HINTERNET request) {
+  DWORD status = 0;
+  DWORD len = sizeof status;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr)) return 0;
+  return status;
+}
+
+// The address a redirect answer names, made absolute against the address
+// asked for; empty when it names none or none that may be fetched.
+std::wstring RedirectTarget(HINTERNET request, const std::wstring& from) {
+  wchar_t location[4096];
+  DWORD len = sizeof location;
+  if (!::HttpQueryInfoW(request, HTTP_QUERY_LOCATION, location, &len, nullptr)) return {};
+  wchar_t target[4096];
+  DWORD size = ARRAYSIZE(target);
+  if (!::InternetCombineUrlW(from.c_str(), location, target, &size, 0)) return {};
+  std::wstring to(target, size);
+  return updatelogic::IsWebAddress(win::U(to)) ? to : std::wstring();
 }
 
 End Run(Transfer::Shared& s, win::UniqueInet& request) {
@@ -122,20 +143,27 @@ End Run(Transfer::Shared& s, win::UniqueInet& request) {
   DWORD connectSend = s.options.connectSendMs;
   ::InternetSetOptionW(inet.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connectSend, sizeof connectSend);
   win::UniqueInet connection;
-  request = OpenRequest(inet.get(), s, connection);
-  if (!request) return End::kFailed;
-  const HINTERNET r = request.get();
-
-  if (!s.Enter(r)) return End::kCancelled;
-  const BOOL sent = ::HttpSendRequestW(r, nullptr, 0, nullptr, 0);
-  const End sendFailure = sent ? End::kRunning : Failure();
-  s.Leave();
-  if (!sent) return sendFailure;
-  if (s.Cancelled()) return End::kCancelled;
-
+  std::wstring url = s.url;
   DWORD status = 0;
-  DWORD len = sizeof status;
-  if (!::HttpQueryInfoW(r, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &len, nullptr)) status = 0;
+  for (int redirects = 0;; ++redirects) {
+    request.reset();
+    request = OpenRequest(inet.get(), url, s.options, connection);
+    if (!request) return End::kFailed;
+    if (!s.Enter(request.get())) return End::kCancelled;
+    const BOOL sent = ::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0);
+    const End sendFailure = sent ? End::kRunning : Failure();
+    s.Leave();
+    if (!sent) return sendFailure;
+    if (s.Cancelled()) return End::kCancelled;
+    status = StatusOf(request.get());
+    if (!updatelogic::IsRedirectStatus(status)) break;
+    // Followed here, so that no redirect leads to another scheme (a local
+    // file, a program's protocol) or goes round for ever.
+    if (redirects == kMaxRedirects) return End::kFailed;
+    url = RedirectTarget(request.get(), url);
+    if (url.empty()) return End::kFailed;
+  }
+  const HINTERNET r = request.get();
   const auto length = ContentLength(r);
   {
     std::lock_guard<std::mutex> g(s.lock);

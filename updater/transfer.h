@@ -20,7 +20,9 @@ namespace transfer {
 
 struct Options {
   std::wstring agent;
-  DWORD flags = 0;            // HttpOpenRequest flags
+  // HttpOpenRequest flags. Redirects are always followed here, not by
+  // WinINet: only to http or https addresses, and kMaxRedirects at most.
+  DWORD flags = 0;
   DWORD connectSendMs = 0;    // connect and send timeouts
   DWORD receiveMs = 0;        // how long one receive may wait for a byte
   DWORD readSize = 16 * 1024; // bytes asked for per read
@@ -28,12 +30,14 @@ struct Options {
   std::uint64_t maxBytes = UINT64_MAX;  // reading stops beyond this
 };
 
+inline constexpr int kMaxRedirects = 5;
+
 // How the worker ended.
 enum class End {
   kRunning,    // not yet
   kAtEnd,      // the last read returned no byte
   kNotRead,    // the answer's status kept its body from being read
-  kFailed,     // a call failed
+  kFailed,     // a call failed, or a redirect led nowhere it may go
   kTimedOut,   // the network said nothing for a timeout
   kCancelled,  // the owner cancelled
   kTooLong,    // more than maxBytes arrived

@@ -309,6 +309,57 @@ bool IsPlainFileName(std::u16string_view name) {
   return !IsDeviceName(base);
 }
 
+namespace {
+
+bool StartsWithNoCase(std::u16string_view s, std::u16string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char16_t c = s[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+// Leading decimal digits; false without any.
+bool SkipDigits(std::u16string_view& s) {
+  size_t n = 0;
+  while (n < s.size() && s[n] >= u'0' && s[n] <= u'9') ++n;
+  s.remove_prefix(n);
+  return n > 0;
+}
+
+}  // namespace
+
+bool IsWebAddress(std::u16string_view address) {
+  for (std::u16string_view scheme : {std::u16string_view(u"http://"), std::u16string_view(u"https://")}) {
+    if (!StartsWithNoCase(address, scheme)) continue;
+    const std::u16string_view rest = address.substr(scheme.size());
+    return !rest.empty() && rest.front() != u'/' && rest.front() != u'\\' && rest.front() != u':';
+  }
+  return false;
+}
+
+bool IsRedirectStatus(unsigned status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool IsOwnTemporaryName(std::u16string_view name) {
+  constexpr std::u16string_view kTail = u".tmp";
+  if (name.size() <= kTail.size() || name.substr(name.size() - kTail.size()) != kTail) return false;
+  std::u16string_view rest = name.substr(0, name.size() - kTail.size());
+  // "<base>.<pid>-<n>", read from the end.
+  const size_t dash = rest.rfind(u'-');
+  if (dash == std::u16string_view::npos) return false;
+  std::u16string_view counter = rest.substr(dash + 1);
+  if (!SkipDigits(counter) || !counter.empty()) return false;
+  rest = rest.substr(0, dash);
+  const size_t dot = rest.rfind(u'.');
+  if (dot == std::u16string_view::npos || dot == 0) return false;
+  std::u16string_view pid = rest.substr(dot + 1);
+  return SkipDigits(pid) && pid.empty() && IsPlainFileName(rest.substr(0, dot));
+}
+
 bool MoreThanAnnounced(std::uint64_t bytes, const std::optional<std::uint64_t>& contentLength,
                        std::int32_t fileSize) {
   if (contentLength && bytes > *contentLength) return true;

@@ -66,6 +66,18 @@ unsigned LaunchDelayMs(std::int16_t openDownFile);
 // control characters, device names, "." / "..", trailing dot or blank.
 bool IsPlainFileName(std::u16string_view name);
 
+// True for an address a request may be redirected to: http:// or https://
+// (any case) followed by a host. Anything else (file:, ftp:, a scheme of an
+// installed program) is not fetched.
+bool IsWebAddress(std::u16string_view address);
+// Whether a redirect's status is one that names a new address to fetch.
+bool IsRedirectStatus(unsigned status);
+
+// True for a temporary file of the updater's own making in the download
+// folder: "<name>.<pid>-<n>.tmp", a download or a write probe that an
+// earlier run left when it was killed.
+bool IsOwnTemporaryName(std::u16string_view name);
+
 // What a download must satisfy to be kept as the installer.
 struct DownloadOutcome {
   bool endedAtEndOfData = false;       // the last read returned 0 bytes, not a failure

@@ -60,6 +60,31 @@ bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target) {
   return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
+std::wstring FinalPath(const std::wstring& path) {
+  UniqueFile h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h) return {};
+  std::wstring out(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetFinalPathNameByHandleW(h.get(), out.data(), static_cast<DWORD>(out.size()), 0);
+    if (n == 0) return {};
+    if (n < out.size()) {
+      out.resize(n);
+      return out;
+    }
+    out.resize(n + 1);
+  }
+}
+
+bool IsPlainFileIn(const std::wstring& folderFinal, const std::wstring& folder, const std::wstring& name) {
+  if (folderFinal.empty()) return false;
+  const std::wstring path = folder + L"\\" + name;
+  const DWORD attrs = ::GetFileAttributesW(path.c_str());
+  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) return false;
+  return ::CompareStringOrdinal(FinalPath(path).c_str(), -1, (folderFinal + L"\\" + name).c_str(), -1, TRUE) ==
+         CSTR_EQUAL;
+}
+
 bool RestoreSetAside(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   if (slash == std::wstring::npos) return false;

@@ -27,6 +27,18 @@ bool FlushToDisk(const std::wstring& path);
 // before the data, and a power cut then leaves a file of zeros.
 bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target);
 
+// The path the system resolves `path` to, the entry opened as itself (a
+// link is not followed where the system can open it as itself); empty when
+// it cannot be opened.
+std::wstring FinalPath(const std::wstring& path);
+
+// True when `name` in the folder whose FinalPath is `folderFinal` is a
+// regular file lying there itself: no folder, no reparse point (junction,
+// symbolic link), and resolved to that very place (Wine shows a symbolic
+// link to a file as a plain file but resolves it to its target). Only such
+// a file may be deleted without reaching through a link.
+bool IsPlainFileIn(const std::wstring& folderFinal, const std::wstring& folder, const std::wstring& name);
+
 // Gives the program file at `path` its name back when an update was cut off
 // after moving it aside and before putting the new one there
 // (setaside::AsideToRestore). True when it did.

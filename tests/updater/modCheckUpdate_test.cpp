@@ -10,6 +10,7 @@
 
 #include "common/product.h"
 #include "common/text.h"
+#include "common/win/inet.h"
 #include "common/win/owners.h"
 #include "common/win/winstr.h"
 #include "signed_fixtures.h"
@@ -402,6 +403,44 @@ TEST_F(UpdaterTest, ExistingInstallerIsUsedWhenItsSizeFits) {
   EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kNotPlaced);
   EXPECT_EQ(ListFolder(down), std::vector<std::wstring>{L"VelmoraSetup.exe"});
   EXPECT_TRUE(ListFolder(down + L"\\VelmoraSetup.exe").empty());
+}
+
+TEST_F(UpdaterTest, DownloadIsPrivateAndFollowsRedirectsOnlyToWebAddresses) {
+  mcu::ExeName = L"VelmoraSetup.exe";
+  // A cookie that the store the embedded browser shares holds for the
+  // update server; a plain request of this process sends it.
+  ASSERT_TRUE(::InternetSetCookieW(SetupUrl().c_str(), nullptr, L"velsession=secret-1; expires=Sat, 01-Jan-2050 00:00:00 GMT"));
+  {
+    win::UniqueInet inet(::InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    win::UniqueInet url(::InternetOpenUrlW(inet.get(), (SetupUrl() + L"?plain").c_str(), nullptr, 0, 0, 0));
+    ASSERT_TRUE(url);
+  }
+  ASSERT_NE(ts::standin::Log().find("secret-1"), std::string::npos) << "the control request sent no cookie";
+  ASSERT_TRUE(ts::standin::Reset());
+
+  // Moved to another address of a web server: followed, without the cookie.
+  RouteSetup("\"status\": 302, \"headers\": {\"Location\": \"/box/moved.exe\"}");
+  ASSERT_TRUE(ts::standin::Route("{\"path\": \"/box/moved.exe\", \"host\": \"update\", \"size\": 2500}"));
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kStored);
+  EXPECT_EQ(Installer(), Pattern(2500));
+  EXPECT_EQ(CountRequests("/box/moved.exe"), 1u);
+  EXPECT_EQ(ts::standin::Log().find("secret-1"), std::string::npos);
+
+  // Moved to a file of this machine or to another scheme: not followed, and
+  // nothing is kept.
+  ASSERT_TRUE(::DeleteFileW((down + L"\\VelmoraSetup.exe").c_str()));
+  for (const char* location : {"file:///C:/windows/win.ini", "ftp://127.0.0.1/x.exe", "res://shell32.dll/x.exe",
+                               "mk:@MSITStore:x.chm::/x.exe"}) {
+    SCOPED_TRACE(location);
+    RouteSetup(std::string("\"status\": 302, \"headers\": {\"Location\": ") + Json(location) + "}");
+    EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kOpenFailed);
+    EXPECT_TRUE(ListFolder(down).empty());
+  }
+  // Nor round and round.
+  ASSERT_TRUE(ts::standin::Reset());
+  RouteSetup("\"status\": 302, \"headers\": {\"Location\": \"/box/VelmoraSetup.exe\"}");
+  EXPECT_EQ(mcu::DownloadFile(SetupUrl()), mcu::DownloadResult::kOpenFailed);
+  EXPECT_EQ(CountRequests(kSetupPath), 1u + static_cast<size_t>(transfer::kMaxRedirects));
 }
 
 TEST_F(UpdaterTest, DownTmpThatIsAFileIsLeftAlone) {

@@ -113,6 +113,24 @@ class UpdaterFlowTest(unittest.TestCase):
         self.assertEqual(self.requests("/box/VelmoraSetup.exe"), [])
         self.assertFalse(self.app.file("DownTmp").exists())
 
+    def test_what_killed_runs_left_goes_at_the_next_start_and_nothing_else(self):
+        down = self.app.file("DownTmp")
+        down.mkdir()
+        (down / "VelmoraSetup.exe").write_bytes(b"MZ an installer it kept")
+        (down / "VelmoraSetup.exe.4321-1.tmp").write_bytes(b"MZ cut short")
+        (down / "probe.4321-2.tmp").write_bytes(b"")
+        (down / "notes.tmp").write_bytes(b"the user's")
+        # A link of the updater's naming to a file of the user's elsewhere.
+        mine = self.app.path.parent / (self.app.path.name + "-mine.exe")
+        mine.write_bytes(b"the user's own")
+        self.addCleanup(mine.unlink, missing_ok=True)
+        (down / "VelmoraSetup.exe.77-1.tmp").symlink_to(mine)
+        self.run_update(manifest("1.2.3"))  # nothing on offer
+        self.assertEqual(sorted(p.name for p in down.iterdir()),
+                         ["VelmoraSetup.exe", "VelmoraSetup.exe.77-1.tmp", "notes.tmp"])
+        self.assertEqual((down / "VelmoraSetup.exe").read_bytes(), b"MZ an installer it kept")
+        self.assertEqual(mine.read_bytes(), b"the user's own")
+
     def test_newer_version_is_downloaded_started_after_the_delay_and_the_updater_ends(self):
         probe, t0, ended = self.run_update(manifest("1.10.0", delay="5"))
         span = probe.visible_span()

@@ -182,6 +182,26 @@ TEST(InstallerName, OnlyPlainFileNames) {
   EXPECT_FALSE(IsPlainFileName(std::u16string_view(nul, 3)));
 }
 
+TEST(Redirect, OnlyToWebAddresses) {
+  for (std::u16string_view ok : {u"http://u.example/box/x.exe", u"HTTPS://mirror.example:8443/x", u"Http://h"})
+    EXPECT_TRUE(IsWebAddress(ok)) << std::string(ok.begin(), ok.end());
+  for (std::u16string_view bad : {u"", u"http://", u"https:///x", u"file:///C:/x.exe", u"ftp://h/x.exe", u"mk:@x",
+                                  u"res://shell32.dll/x", u"/box/x.exe", u"x.exe", u"http:x", u"javascript:1",
+                                  u" http://h/", u"\\\\server\\share\\x.exe", u"http:\\\\h\\x"})
+    EXPECT_FALSE(IsWebAddress(bad)) << std::string(bad.begin(), bad.end());
+  for (unsigned status : {301u, 302u, 303u, 307u, 308u}) EXPECT_TRUE(IsRedirectStatus(status));
+  for (unsigned status : {200u, 300u, 304u, 305u, 306u, 404u}) EXPECT_FALSE(IsRedirectStatus(status));
+}
+
+TEST(Leftovers, OnlyTheUpdatersOwnTemporaryNames) {
+  for (std::u16string_view ok : {u"VelmoraSetup-1.0.1.exe.4321-1.tmp", u"probe.88-12.tmp", u"安装.exe.1-1.tmp"})
+    EXPECT_TRUE(IsOwnTemporaryName(ok)) << std::string(ok.begin(), ok.end());
+  for (std::u16string_view bad : {u"VelmoraSetup-1.0.1.exe", u"x.tmp", u"setup.exe.12.tmp", u"setup.exe.-1.tmp",
+                                  u"setup.exe.1-.tmp", u".1-2.tmp", u"setup.exe.1-2.tmp.exe", u"setup.exe.1x-2.tmp",
+                                  u"setup.exe.1-2.TMP2", u"nul.1-2.tmp", u"a:b.1-2.tmp", u"setup.exe.1-2"})
+    EXPECT_FALSE(IsOwnTemporaryName(bad)) << std::string(bad.begin(), bad.end());
+}
+
 TEST(Download, CompleteOnlyAtTheEndOfDataWithTheAnnouncedLength) {
   // {ended at end, bytes, content length} x file size -> complete?
   EXPECT_TRUE(IsCompleteDownload({true, 2500, 2500}, 0));
