@@ -55,8 +55,9 @@ bool WaitForConfirmation(const bool& bCountOk, WaitClock& clock, std::chrono::mi
 }
 
 Notice CheckFirstStart(NoticeBrowser& webBrowser2, const bool& bCountOk, WaitClock& clock) {
-  // A per-user installation keeps its uninstall entry under HKEY_CURRENT_USER;
-  // the value is read and written where the entry is.
+  // The value is read and written where the entry is: this installation's
+  // own, under HKEY_CURRENT_USER, decides over one an old machine-wide
+  // installation left (which this user may not be able to write).
   win::UniqueKey key;
   const HKEY root = win::OpenUninstallKey(KEY_READ, key);
   if (!root) return Notice::kNoUninstallKey;

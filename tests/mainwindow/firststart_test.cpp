@@ -333,7 +333,7 @@ TEST_F(FirstStartNotice, NothingIsSentWithoutTheKeyOrWithTheValueInPlace) {
   EXPECT_EQ(clock.reads, 0);
 }
 
-TEST_F(FirstStartNotice, APerUserEntryIsUsedWhenThereIsNoMachineWideOne) {
+TEST_F(FirstStartNotice, TheUsersOwnEntryDecidesAndAMachineWideOneOnlyWithoutIt) {
   DeleteUninstallKey();
   ASSERT_TRUE(CreateUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER));
   clock.step = milliseconds(500);
@@ -344,14 +344,18 @@ TEST_F(FirstStartNotice, APerUserEntryIsUsedWhenThereIsNoMachineWideOne) {
   EXPECT_EQ(v->data, (std::vector<BYTE>{'1', 0, 0, 0}));
   EXPECT_FALSE(OpenKey(KEY_WOW64_32KEY));  // nothing machine-wide
 
+  // A machine-wide entry an old installation left (which this user may not
+  // write) does not make the notice go out at every start.
+  ASSERT_TRUE(CreateUninstallKey());
   bool again = false;
   FakeBrowser second;
   FakeClock secondClock;
   EXPECT_EQ(CheckFirstStart(second, again, secondClock), Notice::kAlreadyRecorded);
   EXPECT_TRUE(second.navigations.empty());
+  EXPECT_FALSE(ReadFirstStart());
 
-  // Both there: the machine-wide entry decides and gets the value.
-  ASSERT_TRUE(CreateUninstallKey());
+  // Without an entry of the user's, the machine-wide one is read and written.
+  DeleteUninstallKey(KEY_WOW64_32KEY, HKEY_CURRENT_USER);
   FakeBrowser third;
   FakeClock thirdClock;
   bool ok = false;
@@ -359,6 +363,7 @@ TEST_F(FirstStartNotice, APerUserEntryIsUsedWhenThereIsNoMachineWideOne) {
   thirdClock.atTime.emplace(milliseconds(500), [&] { third.PostDocumentComplete(third.TopLevel(), Address(), L"OK", ok); });
   EXPECT_EQ(CheckFirstStart(third, ok, thirdClock), Notice::kRecorded);
   EXPECT_TRUE(ReadFirstStart());
+  EXPECT_FALSE(OpenKey(KEY_WOW64_32KEY, KEY_READ, HKEY_CURRENT_USER));
 }
 
 // ---------------------------------------------------------------------------
