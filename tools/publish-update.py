@@ -217,13 +217,16 @@ def manifest(installer, url, delay, version=None, exename=None, key=None, openss
     return text
 
 
-def write_atomically(path, text):
+def write_atomically(path, text, mode=0o644):
     # A server may be serving the old manifest: never let it see half a file.
     folder = os.path.dirname(os.path.abspath(path))
     fd, tmp = tempfile.mkstemp(prefix=".update-", dir=folder)
     try:
         with os.fdopen(fd, "w", encoding="utf-8", newline="\n") as f:
             f.write(text)
+            # mkstemp makes the file its owner's alone; a web server running
+            # as another account must be able to read a published file.
+            os.fchmod(f.fileno(), mode)
         os.replace(tmp, path)
     except BaseException:
         os.unlink(tmp)
@@ -244,6 +247,8 @@ def main(argv=None):
     ap.add_argument("--openssl", default=os.environ.get("OPENSSL", "openssl"),
                     help="the openssl command (default: $OPENSSL or openssl)")
     ap.add_argument("-o", "--output", default="update.xml", help="manifest to write (default update.xml)")
+    ap.add_argument("--mode", default="644", type=lambda v: int(v, 8),
+                    help="permissions of the written manifest, octal (default 644: readable by a web server)")
     args = ap.parse_args(argv)
     try:
         if not os.path.isfile(args.installer):
@@ -259,7 +264,7 @@ def main(argv=None):
         warning = expiry_warning(text.split("<expires>")[1].split("</expires>")[0])
         if warning:
             print(f"publish-update: warning: {warning}", file=sys.stderr)
-    write_atomically(args.output, text)
+    write_atomically(args.output, text, args.mode)
     print(f"{args.output}: {version_of(args.installer, args.version)} -> "
           f"{text.split('<downurl>')[1].split('</downurl>')[0]}" +
           (f" (signed, expires {text.split('<expires>')[1].split('</expires>')[0]})" if args.key else ""))

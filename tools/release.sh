@@ -6,9 +6,12 @@
 # update key) and SHA256SUMS, and prints the SHA-256 of each file.
 #
 # From the environment:
-#   VELBOX_RELEASE_KEY              the publisher's update signing key (P-256,
-#                                   private, PEM); its public half is built
-#                                   into velUpdate.exe
+#   VELBOX_RELEASE_PUBKEY           the public half of the publisher's update
+#                                   signing key (P-256, PEM): built into
+#                                   velUpdate.exe
+#   VELBOX_RELEASE_KEY              its private half (PEM): read only by the
+#                                   signing step after the build, which also
+#                                   checks that it matches the public half
 #   VELBOX_CODESIGN_CERT            code-signing certificate (PKCS#12)
 #   VELBOX_CODESIGN_PASSWORD        its password, if it has one
 #   VELBOX_CODESIGN_TIMESTAMP_URL   time-stamp server (recommended: signatures
@@ -30,26 +33,33 @@ fail() { echo "release: $*" >&2; exit 1; }
 [ $# -eq 1 ] || fail "usage: $0 VERSION (major.minor.revision)"
 version=$1
 [[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "VERSION must be major.minor.revision, got '$version'"
-for v in VELBOX_RELEASE_KEY VELBOX_CODESIGN_CERT VELBOX_WEB_HOST VELBOX_MUSIC_HOST VELBOX_UPDATE_HOST; do
+for v in VELBOX_RELEASE_PUBKEY VELBOX_RELEASE_KEY VELBOX_CODESIGN_CERT VELBOX_WEB_HOST VELBOX_MUSIC_HOST \
+         VELBOX_UPDATE_HOST; do
   [ -n "${!v:-}" ] || fail "$v is not set (see the head of $0)"
 done
+# The private key's path stays in this script; nothing the build runs
+# (CMake, compilers, makensis and the scripts they start) may learn of it.
 key=$(realpath "$VELBOX_RELEASE_KEY")
+unset VELBOX_RELEASE_KEY
+pub=$(realpath "$VELBOX_RELEASE_PUBKEY")
 cert=$(realpath "$VELBOX_CODESIGN_CERT")
 cafile=${VELBOX_CODESIGN_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
-[ -r "$key" ] || fail "cannot read the update key $key"
+[ -f "$key" ] || fail "no update key at $key"
+[ -r "$pub" ] || fail "cannot read the public update key $pub"
 [ -r "$cert" ] || fail "cannot read the code-signing certificate $cert"
 command -v osslsigncode >/dev/null || fail "osslsigncode is missing (tools/install-deps.sh installs it)"
-
-# The public half goes into the build; the private half stays where it is.
-pub=$(mktemp)
-trap 'rm -f "$pub"' EXIT
-openssl pkey -in "$key" -pubout -out "$pub" 2>/dev/null || fail "$key is not a private key openssl can read"
 python3 tools/check-release-key.py "$pub" || exit 1
 
 build=$root/build/release-$version
 out=$root/release/$version
 mkdir -p "$build"
 cp "$pub" "$build/update-signing.pub.pem"
+
+# The build's own environment must not name the private key either (say,
+# through another variable): checked before anything is built.
+if env | grep -qF -e "$key" -e "PRIVATE KEY"; then
+  fail "the environment names the private update key; the build must not see it"
+fi
 
 # Configured afresh: no setting of an earlier try survives in the cache.
 rm -f "$build/CMakeCache.txt"
@@ -69,11 +79,21 @@ done
 rm -rf "$out"
 mkdir -p "$out"
 cp "$installer" "$out/"
-expires=()
-[ -n "${VELBOX_RELEASE_EXPIRES:-}" ] && expires=(--expires "$VELBOX_RELEASE_EXPIRES")
-python3 tools/publish-update.py "$out/VelmoraSetup-$version.exe" \
-  --url "${VELBOX_RELEASE_URL:-http://$VELBOX_UPDATE_HOST/box/}" --delay "${VELBOX_RELEASE_DELAY:-5}" \
-  --key "$key" "${expires[@]}" -o "$out/update.xml"
+
+# Signing, in a step of its own after the build: the only place that reads
+# the private key. It must be the one whose public half the updaters carry.
+sign_offer() {
+  local derived
+  derived=$(openssl pkey -in "$key" -pubout 2>/dev/null) || fail "$key is not a private key openssl can read"
+  [ "$derived" = "$(openssl pkey -pubin -in "$build/update-signing.pub.pem" 2>/dev/null)" ] ||
+    fail "the private update key is not the one whose public half was built in"
+  local expires=()
+  [ -n "${VELBOX_RELEASE_EXPIRES:-}" ] && expires=(--expires "$VELBOX_RELEASE_EXPIRES")
+  python3 tools/publish-update.py "$out/VelmoraSetup-$version.exe" \
+    --url "${VELBOX_RELEASE_URL:-http://$VELBOX_UPDATE_HOST/box/}" --delay "${VELBOX_RELEASE_DELAY:-5}" \
+    --key "$key" "${expires[@]}" -o "$out/update.xml"
+}
+sign_offer
 chmod 644 "$out"/*
 (cd "$out" && sha256sum "VelmoraSetup-$version.exe" update.xml >SHA256SUMS && cat SHA256SUMS)
 echo "release $version: $out (upload the installer to the download folder, update.xml as /box/update.xml)"

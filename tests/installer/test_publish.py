@@ -130,6 +130,17 @@ class ManifestTest(TempFolder, unittest.TestCase):
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()),
                          ["VelmoraSetup-1.2.3.exe", "update.xml"])
 
+    def test_published_file_is_readable_as_any_published_file_whatever_the_umask(self):
+        inst = self.installer()
+        out = self.dir / "update.xml"
+        for extra, mode in (((), 0o644), (("--mode", "600"), 0o600)):
+            with self.subTest(extra=extra):
+                r = subprocess.run([sys.executable, str(publishing.PUBLISH), inst, "--url", "http://h/box/",
+                                    "--delay", "3", "-o", out, *extra], capture_output=True, timeout=30,
+                                   preexec_fn=lambda: os.umask(0o077))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(out.stat().st_mode & 0o777, mode)
+
 
 class SigningTest(TempFolder, unittest.TestCase):
     def verifies(self, text, raw, public_key):
@@ -271,7 +282,9 @@ class ReleaseTest(TempFolder, unittest.TestCase):
             if key.name.endswith(".pub.pem"):
                 continue
             with self.subTest(key.name):
-                env = dict(os.environ, VELBOX_RELEASE_KEY=str(key), VELBOX_CODESIGN_CERT=str(cert),
+                env = dict(os.environ, VELBOX_RELEASE_KEY=str(key),
+                           VELBOX_RELEASE_PUBKEY=str(key.with_name(key.name.replace(".pem", ".pub.pem"))),
+                           VELBOX_CODESIGN_CERT=str(cert),
                            VELBOX_WEB_HOST="w.example", VELBOX_MUSIC_HOST="m.example",
                            VELBOX_UPDATE_HOST="u.example")
                 r = subprocess.run([str(vel.ROOT / "tools" / "release.sh"), "9.9.9"], env=env,
@@ -280,6 +293,45 @@ class ReleaseTest(TempFolder, unittest.TestCase):
                 self.assertIn("test-only key", r.stderr)
                 self.assertFalse((vel.ROOT / "build" / "release-9.9.9").exists())
                 self.assertFalse((vel.ROOT / "release" / "9.9.9").exists())
+
+
+    def test_the_build_never_learns_of_the_private_key(self):
+        key, pub = self.dir / "update-signing.pem", self.dir / "update-signing.pub.pem"
+        self.assertEqual(openssl("ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key).returncode, 0)
+        self.assertEqual(openssl("ec", "-in", key, "-pubout", "-out", pub).returncode, 0)
+        cert = self.dir / "codesign.p12"
+        cert.write_bytes(b"not looked at")
+        # A stand-in cmake that records what the build would be given, then
+        # stops the release there.
+        bin_dir = self.dir / "bin"
+        bin_dir.mkdir()
+        recorded = self.dir / "cmake.env"
+        (bin_dir / "cmake").write_text(f'#!/bin/sh\nenv >"{recorded}"\nexit 3\n')
+        (bin_dir / "cmake").chmod(0o755)
+        trace = self.dir / "opened.trace"
+        env = dict(os.environ, PATH=f"{bin_dir}:{os.environ['PATH']}", VELBOX_RELEASE_KEY=str(key),
+                   VELBOX_RELEASE_PUBKEY=str(pub), VELBOX_CODESIGN_CERT=str(cert), VELBOX_WEB_HOST="w.example",
+                   VELBOX_MUSIC_HOST="m.example", VELBOX_UPDATE_HOST="u.example")
+        self.addCleanup(shutil.rmtree, vel.ROOT / "build" / "release-9.9.8", True)
+        r = subprocess.run(["strace", "-f", "-qq", "-e", "trace=open,openat,openat2", "-o", str(trace),
+                            str(vel.ROOT / "tools" / "release.sh"), "9.9.8"], env=env, stdin=subprocess.DEVNULL,
+                           capture_output=True, text=True, timeout=120)
+        self.assertNotEqual(r.returncode, 0)
+        build_env = recorded.read_text()
+        for secret in (str(key), "VELBOX_RELEASE_KEY", "PRIVATE KEY"):
+            self.assertNotIn(secret, build_env)
+        self.assertIn(str(self.dir), trace.read_text())  # the trace sees the files it opened
+        self.assertNotIn(str(key), trace.read_text(), "the private key was read before the signing step")
+        self.assertFalse((vel.ROOT / "release" / "9.9.8").exists())
+
+        # The script's own check: a build environment that names the key in
+        # any variable is refused before anything is built.
+        recorded.unlink()
+        r = subprocess.run([str(vel.ROOT / "tools" / "release.sh"), "9.9.8"], env=dict(env, SOMETHING=str(key)),
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("names the private update key", r.stderr)
+        self.assertFalse(recorded.exists())
 
 
 class ServingTest(TempFolder, unittest.TestCase):
