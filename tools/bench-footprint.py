@@ -14,7 +14,13 @@ a yardstick measured in the same run on the same Wine:
   - the sizes of velBox.exe, velUpdate.exe and the installer;
   - velUpdate.exe's run without an update, against a bare Wine process
     start, and what a 64 MiB larger installer costs it against curl
-    (tools/bench-update.sh with BENCH_UPDATE_MIB=64).
+    (tools/bench-update.sh with BENCH_UPDATE_MIB=64, offers signed with the
+    build tree's key);
+  - the time an update takes to apply: the next revision's installer
+    (next-version/, built with the tests) from its start until it has put
+    the new files in place and ended, over this build's installation with
+    its client running hidden in the tray, beside the same installer run
+    into a fresh folder (median of --runs each).
 
   tools/bench-footprint.py [BUILD_DIR] [--runs N] [--idle S]
 
@@ -140,6 +146,47 @@ def manifest_requests(update):
     return [l for l in ctl(update, "log").splitlines() if '"/box/update.xml' in l]
 
 
+def silent_install(env, installer, folder_win):
+    """Seconds the installer runs, silent, into the folder."""
+    began = time.perf_counter()
+    r = subprocess.run(["wine", str(installer), "/S", "/D=" + folder_win], env=env, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=300)
+    took = time.perf_counter() - began
+    if r.returncode != 0:
+        sys.exit(f"{installer.name} failed ({r.returncode})")
+    return took
+
+
+def update_times(env, build, folder, runs):
+    """(update over the installed revision with its client running, the same
+    installer into a fresh folder): medians in seconds."""
+    old = build / f"VelmoraSetup-{startup.cache_value(build, 'VELBOX_VERSION')}.exe"
+    new = sorted((build / "next-version").glob("VelmoraSetup-*.exe"))
+    if not new:
+        sys.exit(f"no installer in {build / 'next-version'}: build the tests too (cmake --build {build})")
+    new = new[0]
+    folder_win = "C:\\" + str(folder.relative_to(build / "wineprefix" / "drive_c")).replace("/", "\\")
+    applied, fresh = [], []
+    for _ in range(runs):
+        shutil.rmtree(folder, ignore_errors=True)
+        fresh.append(silent_install(env, new, folder_win))
+        silent_install(env, old, folder_win)
+        (folder / "cfg.xml").write_bytes(CFG)
+        client = Running(env, folder, "velBox.exe", "/regstart")
+        time.sleep(2)
+        applied.append(silent_install(env, new, folder_win))
+        if (folder / "velBox.exe").read_bytes() != (build / "next-version" / "velBox.exe").read_bytes():
+            sys.exit("the update did not put the new client in place")
+        client.stop()
+    subprocess.run(["wine", str(folder / "uninst.exe"), "/S"], env=env, stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=120)
+    deadline = time.time() + 30
+    while (folder / "uninst.exe").exists() and time.time() < deadline:
+        time.sleep(0.2)
+    shutil.rmtree(folder, ignore_errors=True)
+    return statistics.median(applied), statistics.median(fresh)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("build", nargs="?", default=str(ROOT / "build" / "windows"))
@@ -248,6 +295,9 @@ def main():
         m = re.search(r"velUpdate\.exe " + num + r" s; bare Wine process start " + num + r" s; manifest by curl "
                       + num, out)
         no_update, bare_start, curl_manifest = map(float, m.groups())
+
+        # 5. An update applied, beside the same installer into a fresh folder.
+        applied, fresh = update_times(env, build, build / "wineprefix" / "drive_c" / "velbox-apply", args.runs)
     finally:
         shutil.rmtree(folder, ignore_errors=True)
         subprocess.run([str(ROOT / "tools" / "harness.sh"), "stop", str(build)], stdout=subprocess.DEVNULL)
@@ -277,6 +327,8 @@ def main():
          f"bare Wine process start {bare_start:.3f} s", f"{no_update / bare_start:.2f}", ""),
         ("64 MiB more installer to download", f"{vel_extra:.3f} s", f"curl {curl_extra:.3f} s",
          f"{vel_extra / curl_extra:.2f}", "<= 1.25"),
+        (f"update applied, client running (median of {args.runs})", f"{applied:.3f} s",
+         f"same installer, fresh folder {fresh:.3f} s", f"{applied / fresh:.2f}", ""),
     ]
     head = ("measure", "velBox / velUpdate", "yardstick, same run", "ratio", "target")
     widths = [max(len(r[i]) for r in (head, *rows)) for i in range(5)]

@@ -10,6 +10,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build/windows}" && pwd)
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 web=$(cache VELBOX_WEB_HOST); music=$(cache VELBOX_MUSIC_HOST); update=$(cache VELBOX_UPDATE_HOST)
+# The build's updater takes only offers signed with its key: the private
+# half of the build tree's throwaway pair signs them (a build without one
+# can be benchmarked only with VELBOX_UNSIGNED_UPDATES).
+key=$(cache VELBOX_UPDATE_PRIVATE_KEY)
+unsigned=$(cache VELBOX_UNSIGNED_UPDATES)
+if [ -z "$key" ] && [ "$unsigned" != "ON" ]; then
+  echo "bench-update: $build has no key of its own to sign offers with (VELBOX_THROWAWAY_UPDATE_KEY)" >&2
+  exit 1
+fi
 ctl="http://$update/_ctl"
 mib=${BENCH_UPDATE_MIB:-256}
 
@@ -20,7 +29,10 @@ if ! curl -sf -o /dev/null "$ctl/log"; then
 fi
 work=$(mktemp -d)
 app="$build/wineprefix/drive_c/velbench-$$"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora音乐盒'
+
 cleanup() {
+  "$here/wine-run.sh" --build "$build" reg delete "$uninstall_key" /f /reg:32 >/dev/null 2>&1 || true
   rm -rf "$work" "$app"
   [ -n "$started" ] && "$here/harness.sh" stop "$build" >/dev/null
   return 0
@@ -33,7 +45,11 @@ cp "$build/velTestInstaller.exe" "$work/small.exe"
 cp "$work/small.exe" "$work/big.exe"
 head -c $((mib * 1024 * 1024)) /dev/zero >>"$work/big.exe"
 mkdir -p "$app"
-cp "$build/velUpdate.exe" "$app/"
+# An installation, as the updater starts installers only for one: its
+# client beside it and its uninstall key (taken away again at the end).
+cp "$build/velUpdate.exe" "$build/velBox.exe" "$app/"
+"$here/wine-run.sh" --build "$build" reg add "$uninstall_key" /v InstallLocation /d "C:\\velbench-$$" /f /reg:32 \
+  >/dev/null 2>&1
 printf '<config><autorun>1</autorun><shortlnk>1</shortlnk><closetotray>1</closetotray><ver>1.0.0</ver></config>' \
   >"$app/cfg.xml"
 
@@ -42,12 +58,20 @@ now() { date +%s.%N; }
 route "{\"path\": \"/box/small.exe\", \"body_file\": \"$work/small.exe\"}"
 route "{\"path\": \"/box/big.exe\", \"body_file\": \"$work/big.exe\"}"
 
+# The offer of one of the installers, as a publisher makes it.
+publish() {  # publish NAME
+  local signing=()
+  [ -n "$key" ] && signing=(--key "$key")
+  python3 "$here/publish-update.py" "$work/$1.exe" --url "http://$update/box/" --delay 1 --version 9.9.9 \
+    "${signing[@]}" -o "$work/$1.xml" >/dev/null
+  route "{\"path\": \"/box/update.xml\", \"body_file\": \"$work/$1.xml\"}"
+}
+
 # velUpdate from start to end: two manifest requests, the download, the
 # delay of 1 s, the launch.
 vel_run() {  # vel_run NAME -> seconds
-  local size; size=$(stat -c %s "$work/$1.exe")
   rm -rf "$app/DownTmp"
-  route "{\"path\": \"/box/update.xml\", \"body\": \"<version>9.9.9</version><downurl>http://$update/box/$1.exe</downurl><exename>$1.exe</exename><filesize>$size</filesize><opendownfile>1</opendownfile>\"}"
+  publish "$1"
   local t0; t0=$(now)
   "$here/wine-run.sh" --build "$build" "$app/velUpdate.exe"
   local t1; t1=$(now)
