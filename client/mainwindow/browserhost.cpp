@@ -167,7 +167,27 @@ class SinkReceiver {
   ~SinkReceiver() = default;
 };
 
-class DispatchSink final : public IDispatch {
+// An IDispatch reached only through Invoke with known ids: it has no type
+// information and no names to look up.
+template <typename Base>
+class InvokeOnly : public Base {
+ public:
+  using Base::Base;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    return DISP_E_BADINDEX;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return DISP_E_UNKNOWNNAME;
+  }
+};
+
+class DispatchSink final : public InvokeOnly<IDispatch> {
  public:
   DispatchSink(const IID& events, SinkReceiver* receiver) : events_(events), receiver_(receiver) { ++g_liveObjects; }
   DispatchSink(const DispatchSink&) = delete;
@@ -192,18 +212,6 @@ class DispatchSink final : public IDispatch {
     return static_cast<ULONG>(left);
   }
 
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info) *info = nullptr;
-    return DISP_E_BADINDEX;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                                    UINT*) override {
     // A handler may end the host (and detach this sink) while it runs.
@@ -499,21 +507,9 @@ class BrowserSite final : public IUnknown {
   };
 
   // Ambient properties: only the download control is answered.
-  class AmbientImpl final : public Forwarder<IDispatch> {
+  class AmbientImpl final : public InvokeOnly<Forwarder<IDispatch>> {
    public:
-    using Forwarder::Forwarder;
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-      if (!count) return E_POINTER;
-      *count = 0;
-      return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-      if (info) *info = nullptr;
-      return DISP_E_BADINDEX;
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-      return DISP_E_UNKNOWNNAME;
-    }
+    using InvokeOnly::InvokeOnly;
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                      UINT*) override {
       if (id != DISPID_AMBIENT_DLCONTROL || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
