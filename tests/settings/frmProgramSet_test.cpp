@@ -639,22 +639,7 @@ TEST_F(SettingsDialog, TheWindowShowsTheBoxesOnWhite) {
   ::RedrawWindow(h, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   win::DoEvents();
   // What the window's surface holds, check boxes included.
-  RECT rc;
-  ::GetClientRect(h, &rc);
-  win::WindowDc dc(h);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = rc.right;
-  bi.bmiHeader.biHeight = -rc.bottom;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  win::UniqueBitmap shot(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-  win::UniqueMemDc mem(::CreateCompatibleDC(dc.get()));
-  {
-    win::SelectGuard sel(mem.get(), shot.get());
-    ::BitBlt(mem.get(), 0, 0, rc.right, rc.bottom, dc.get(), 0, 0, SRCCOPY);
-  }
+  win::UniqueBitmap shot = testsupport::CaptureWindow(h);
   // The capture is real: the close button is where the snapshot has it.
   const skin::Picture close0 = skin::Picture::FromBitmapResource(IDB_SET_CLOSE_NORMAL);
   ASSERT_EQ(Mismatches(shot.get(), 238, 2, close0), 0);

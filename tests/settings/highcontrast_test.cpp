@@ -27,19 +27,7 @@ class Capture {
     RECT rc;
     ::GetClientRect(h, &rc);
     width_ = rc.right;
-    BITMAPINFO bi{};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = rc.right;
-    bi.bmiHeader.biHeight = -rc.bottom;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    win::WindowDc dc(h);
-    bmp_.reset(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    bits_ = static_cast<const uint32_t*>(bits);
-    win::UniqueMemDc mem(::CreateCompatibleDC(dc.get()));
-    win::SelectGuard sel(mem.get(), bmp_.get());
-    ::BitBlt(mem.get(), 0, 0, rc.right, rc.bottom, dc.get(), 0, 0, SRCCOPY);
+    bmp_ = testsupport::CaptureWindow(h, &bits_);
   }
   uint32_t At(int x, int y) const { return bits_[y * width_ + x] & 0xFFFFFF; }
   int Count(RECT r, uint32_t c) const {

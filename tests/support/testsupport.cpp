@@ -125,6 +125,27 @@ void RemoveTree(const std::wstring& path) {
   ::RemoveDirectoryW(path.c_str());
 }
 
+win::UniqueBitmap CaptureWindow(HWND window, const std::uint32_t** bits) {
+  RECT rc;
+  ::GetClientRect(window, &rc);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = rc.right;
+  bi.bmiHeader.biHeight = -rc.bottom;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* pixels = nullptr;
+  win::WindowDc dc(window);
+  win::UniqueBitmap shot(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0));
+  win::UniqueMemDc mem(::CreateCompatibleDC(dc.get()));
+  {
+    win::SelectGuard sel(mem.get(), shot.get());
+    ::BitBlt(mem.get(), 0, 0, rc.right, rc.bottom, dc.get(), 0, 0, SRCCOPY);
+  }
+  if (bits) *bits = static_cast<const std::uint32_t*>(pixels);
+  return shot;
+}
+
 namespace standin {
 
 // Without the variables, the hosts this build's programs talk to (never

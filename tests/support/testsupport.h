@@ -1,9 +1,14 @@
 // Helpers for the tests that run under Wine.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "common/win/owners.h"
 
 namespace testsupport {
 
@@ -33,6 +38,11 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // "" when unreadable
 bool FileExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+
+// What the window's surface shows now, its child windows (check boxes)
+// included, as a top-down 32-bit picture of its client area; `bits` gets
+// its pixels (0x00RRGGBB, row after row).
+win::UniqueBitmap CaptureWindow(HWND window, const std::uint32_t** bits = nullptr);
 
 // The stand-in hosts (tools/standin/hosts.py) started by the harness.
 namespace standin {
