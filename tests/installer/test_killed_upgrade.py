@@ -157,6 +157,7 @@ class KilledUpgradeTest(ti.Base):
         finally:
             watcher.terminate()
             watcher.wait(30)
+            watcher.stderr.close()
         events = []
         for trace in (server_trace, installer_trace):
             for line in trace.read_text(errors="replace").splitlines():
