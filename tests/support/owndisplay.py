@@ -14,6 +14,9 @@ WM_MOUSEMOVE, WM_RBUTTONDOWN = 0x200, 0x204
 VK_DOWN, VK_RETURN = 0x28, 0x0D
 
 
+UNINSTALL_KEY = r"\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmora音乐盒"
+
+
 class OwnDisplay:
     """Virtual display of width x height, prefix, wineserver and notification
     area of a test, kept in `folder` (its prefix is folder/wineprefix)."""
@@ -65,6 +68,11 @@ class OwnDisplay:
         for key in (r"HKCU\Control Panel\Desktop", r"HKCC\Software\Fonts"):
             rc, _ = self.wine("reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", dpi, "/f")
             assert rc == 0, key
+        # The prefix is a copy of the harness's, taken while its tests ran:
+        # an installation's uninstall key caught in it would have the client
+        # wait for the first-start notice at each start here.
+        for root in ("HKCU", "HKLM"):
+            self.wine("reg", "delete", root + UNINSTALL_KEY, "/f", "/reg:32")
         # Before the server was kept, a loaded machine once saw no taskbar
         # come after a restart: should it happen again, say what was running
         # and start the server and the shell once more.
