@@ -60,6 +60,7 @@ class KilledUpgradeTest(ti.Base):
     def setUp(self):
         super().setUp()
         self.assertTrue(shutil.which("strace"), "strace is not installed")
+        self.temp_before = set((vel.DRIVE_C / "users" / ti.USER / "Temp").glob("ns*.tmp"))
         # The uninstallers each installer writes, as the references.
         self.old, self.new = {}, {}
         for installer, build, files in ((ti.NEXT_INSTALLER, ti.NEXT_BUILD, self.new),
@@ -71,6 +72,15 @@ class KilledUpgradeTest(ti.Base):
             self.assertEqual(self.old[name], (vel.BUILD / name).read_bytes())
             self.assertEqual(self.new[name], (ti.NEXT_BUILD / name).read_bytes())
         self.assertNotEqual(self.old["velBox.exe"], self.new["velBox.exe"])
+
+    def tearDown(self):
+        # A killed installer leaves its plug-in folder in the user's Temp,
+        # as on Windows; not the product's, but the prefix is copied for
+        # other tests.
+        for d in (vel.DRIVE_C / "users" / ti.USER / "Temp").glob("ns*.tmp"):
+            if d.is_dir() and d not in self.temp_before:
+                shutil.rmtree(d, ignore_errors=True)
+        super().tearDown()
 
     def which(self, name):
         """"old", "new" ("whole" for a file both revisions ship alike), or

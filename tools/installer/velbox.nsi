@@ -414,7 +414,8 @@ FunctionEnd
 ; name right after; the program runs on from the file moved aside. A program
 ; that is still ending holds its file a moment longer: tried for about 12 s;
 ; when the file is the client's and 2 s did not do, the client is ended
-; (and started again at the end). Pushes 1 on success.
+; (and started again at the end), and a client that does not end fails the
+; step at once. Pushes 1 on success.
 Function PutInPlace
   Exch $R0
   Push $R1
@@ -449,8 +450,12 @@ Function PutInPlace
     ${If} $R4 = 10
     ${AndIf} $R0 == "velBox.exe"
       ; Renaming was refused too: the client is ended and started again at
-      ; the end, in the state it had.
+      ; the end, in the state it had. One that stays keeps its file.
       Call EndClient
+      FindWindow $R2 "${CLIENT_WINDOW_CLASS}"
+      ${If} $R2 <> 0
+        ${Break}
+      ${EndIf}
     ${ElseIf} $R4 >= 60
       ${Break}
     ${EndIf}
