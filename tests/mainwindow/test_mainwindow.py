@@ -62,6 +62,10 @@ class MainWindowTest(unittest.TestCase):
     def setUp(self):
         vel.hosts_reset()
         self.app = vel.InstallDir("mainwindow")
+        # Options of its own: no log-on start value or desktop shortcut left
+        # behind for the tests that come after.
+        self.app.file("cfg.xml").write_bytes(
+            b"<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>1</closetotray></config>")
         self.progs = []
         # The pointer starts away from the window.
         xdo("mousemove", 5, 5)
