@@ -11,15 +11,8 @@ namespace skin {
 namespace {
 
 win::UniqueBitmap DibOf(int width, int height, const uint32_t* argb) {
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = width;
-  bi.bmiHeader.biHeight = -height;  // top-down
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  win::UniqueBitmap bmp(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  win::UniqueBitmap bmp = win::TopDownDib(width, height, &bits);
   if (!bmp || !bits) return {};
   std::memcpy(bits, argb, static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(uint32_t));
   return bmp;

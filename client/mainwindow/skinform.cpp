@@ -515,15 +515,8 @@ win::UniqueBitmap SkinForm::Snapshot() {
   if (!h) return {};
   RECT rc;
   ::GetClientRect(h, &rc);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = rc.right;
-  bi.bmiHeader.biHeight = -rc.bottom;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  win::UniqueBitmap bmp(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  win::UniqueBitmap bmp = win::TopDownDib(rc.right, rc.bottom, &bits);
   if (!bmp) return {};
   win::UniqueMemDc mem(::CreateCompatibleDC(nullptr));
   {

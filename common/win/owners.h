@@ -116,6 +116,19 @@ class SelectGuard {
   HGDIOBJ old_;
 };
 
+// A 32-bit top-down DIB section (rows from the top, as the pictures are
+// kept); its pixels in *bits while it lives.
+inline UniqueBitmap TopDownDib(int width, int height, void** bits) noexcept {
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = width;
+  bi.bmiHeader.biHeight = -height;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  return UniqueBitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, bits, nullptr, 0));
+}
+
 // Window DC from GetDC, released on scope exit.
 class WindowDc {
  public:

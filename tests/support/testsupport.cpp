@@ -128,15 +128,9 @@ void RemoveTree(const std::wstring& path) {
 win::UniqueBitmap CaptureWindow(HWND window, const std::uint32_t** bits) {
   RECT rc;
   ::GetClientRect(window, &rc);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = rc.right;
-  bi.bmiHeader.biHeight = -rc.bottom;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
   void* pixels = nullptr;
   win::WindowDc dc(window);
-  win::UniqueBitmap shot(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &pixels, nullptr, 0));
+  win::UniqueBitmap shot = win::TopDownDib(rc.right, rc.bottom, &pixels);
   win::UniqueMemDc mem(::CreateCompatibleDC(dc.get()));
   {
     win::SelectGuard sel(mem.get(), shot.get());
