@@ -629,7 +629,8 @@ class UpdateCycleTest(Base):
 
     def entries(self):
         """Which of the client's log-on start values and desktop shortcut exist."""
-        return {"HKLM": SITE in (reg_values(RUN_LM) or {}), "HKCU": SITE in (reg_values(RUN_CU) or {}),
+        # The value itself: Wine's reg says nothing at all for an empty key.
+        return {"HKLM": vel.run_value("HKLM") is not None, "HKCU": vel.run_value("HKCU") is not None,
                 "desktop": (DESKTOP / (PRODUCT + ".lnk")).exists()}
 
     def entries_follow(self, options):
