@@ -11,6 +11,8 @@
 # time); CTest gives each test one lane (tools/lane.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tools/fixed-layout.sh
+source "$here/fixed-layout.sh"
 cmd=${1:?start or stop}
 build=$(cd "${2:?build dir}" && pwd)
 h=$build/harness

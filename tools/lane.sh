@@ -4,6 +4,8 @@
 # VELBOX_LANE set for tools/wine-env.sh and tests/support/vel.py.
 #   lane.sh BUILD_DIR command [args]
 set -euo pipefail
+# shellcheck source=tools/fixed-layout.sh
+source "$(dirname "$0")/fixed-layout.sh"
 build=$(cd "${1:?build dir}" && pwd)
 shift
 if [ -z "${VELBOX_LANE_ENTERED:-}" ]; then

@@ -5,6 +5,8 @@
 # build/windows/screenshots/.
 #   VELBOX_DEMO_SECONDS: how long the headless run lasts (default 40)
 set -euo pipefail
+# shellcheck source=tools/fixed-layout.sh
+source "$(dirname "$0")/fixed-layout.sh"
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/install-deps.sh

@@ -4,6 +4,8 @@
 #   wine-run.sh --build BUILD_DIR program [args]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tools/fixed-layout.sh
+source "$here/fixed-layout.sh"
 [ "${1:-}" = "--build" ] || { echo "usage: $0 --build DIR program [args]" >&2; exit 2; }
 build=$2
 shift 2

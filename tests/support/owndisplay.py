@@ -52,9 +52,8 @@ class OwnDisplay:
         self.server = None
 
     def wine(self, *args, timeout=120, env=None):
-        r = subprocess.run(["wine", *map(str, args)], env=dict(self.env, **(env or {})), stdin=subprocess.DEVNULL,
-                           capture_output=True, timeout=timeout)
-        return r.returncode, r.stdout.decode("utf-8", "replace")
+        rc, out = vel.run_to_end(["wine", *map(str, args)], dict(self.env, **(env or {})), timeout)
+        return rc, out.decode("utf-8", "replace")
 
     def start(self, *args):
         return subprocess.Popen(["wine", *map(str, args)], env=self.env, stdin=subprocess.DEVNULL,

@@ -180,43 +180,50 @@ def never_started(exe, marker):
 def run_wine(*args, timeout=60, encoding="utf-8", again=True):
     """Runs a Wine command (reg, cmd, ...) to completion; returns its output.
     Wine's own console programs write redirected output in the ANSI code
-    page: pass encoding="gbk" for reg's Chinese names. A run that has not
-    ended by `timeout` (seen on loaded CI machines: a Wine process that
-    never came back from its start) has what the prefix's processes wait in
-    written to the test's log and, with `again`, is run once more."""
-    command = [str(WINE_RUN), "--build", str(BUILD), *args]
+    page: pass encoding="gbk" for reg's Chinese names."""
+    rc, out = run_to_end([str(WINE_RUN), "--build", str(BUILD), *args], wine_env(), timeout, again)
+    return rc, out.decode(encoding, "replace")
+
+
+def run_to_end(command, env, timeout, again=True):
+    """Runs a Wine command in env to its end: (exit code, output bytes). One
+    that has not ended by `timeout` (seen on loaded CI machines: a Wine
+    program that never came back from its start) has what the prefix's
+    processes wait in written to the test's log and, with `again`, is run
+    once more."""
     for attempt in range(2 if again else 1):
         try:
-            r = subprocess.run(command, env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True,
-                               timeout=timeout)
-            return r.returncode, r.stdout.decode(encoding, "replace")
+            r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+            return r.returncode, r.stdout
         except subprocess.TimeoutExpired:
-            print(f"{' '.join(map(str, args))}: not ended after {timeout} s\n{wine_report()}", file=sys.stderr)
+            print(f"{' '.join(map(str, command))}: not ended after {timeout} s\n{wine_report(env)}",
+                  file=sys.stderr, flush=True)
             if attempt or not again:
                 raise
 
 
-def wine_report():
-    """What each Wine process of this prefix is and waits in, and the Windows
-    call stacks of the programs (not Wine's services), for the log of a
-    hang."""
+def wine_report(env):
+    """What each Wine process of env's prefix is and waits in, and the
+    Windows call stacks of its programs (not Wine's services), for the log
+    of a hang."""
+    prefix = f"WINEPREFIX={env['WINEPREFIX']}".encode()
     lines = []
     for d in sorted((p for p in Path("/proc").iterdir() if p.name.isdigit()), key=lambda p: int(p.name)):
         try:
-            if f"WINEPREFIX={PREFIX}".encode() not in (d / "environ").read_bytes().split(b"\0"):
+            if prefix not in (d / "environ").read_bytes().split(b"\0"):
                 continue
             cmd = (d / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace").strip()
-            state = (d / "stat").read_text().rsplit(")", 1)[1].split()[0]
-            wchan = (d / "wchan").read_text()
-            lines.append(f"  {d.name} {state} {wchan or '-'} {cmd}")
+            stat = (d / "stat").read_text().rsplit(")", 1)[1].split()
+            age = time.monotonic() - int(stat[19]) / os.sysconf("SC_CLK_TCK")
+            lines.append(f"  {d.name} {stat[0]} {age:.0f}s {(d / 'wchan').read_text() or '-'} {cmd}")
         except OSError:
             pass
     try:
-        r = subprocess.run([str(WINE_RUN), "--build", str(BUILD), "winedbg", "--command", "bt all"],
-                           env=wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        stacks = r.stdout.decode("utf-8", "replace").split("\nBacktracing for ")
+        r = subprocess.run(["wine", "winedbg", "--command", "bt all"], env=env, stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=60)
         services = ("services.exe", "winedevice.exe", "plugplay.exe", "svchost.exe", "rpcss.exe", "winedbg.exe")
-        lines += ["Backtracing for " + s.strip()[:1500] for s in stacks[1:]
+        lines += ["Backtracing for " + s.strip()[:1500]
+                  for s in r.stdout.decode("utf-8", "replace").split("\nBacktracing for ")[1:]
                   if not any(f"\\{name})" in s.split("\n", 1)[0] for name in services)]
     except subprocess.TimeoutExpired:
         lines.append("  (winedbg did not end either)")
