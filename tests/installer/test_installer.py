@@ -58,10 +58,8 @@ SHIPPED_ICON = _ICON if _ICON.exists() else vel.BUILD / "generated" / "placehold
 # --- Wine's registry and file system ----------------------------------------
 
 def wine(*args, timeout=120):
-    r = subprocess.run([str(vel.WINE_RUN), "--build", str(vel.BUILD), *map(str, args)],
-                       env=vel.wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-    # Wine's console tools write the ANSI code page (936) into a pipe.
-    return r.returncode, r.stdout.decode("gbk", "replace")
+    # Wine's console tools write redirected output in the ANSI code page (936).
+    return vel.run_wine(*map(str, args), timeout=timeout, encoding="gbk", again=False)
 
 
 def reg_values(key, view=32):
@@ -97,12 +95,12 @@ def unix_path(win_path):
 def install(installer, *args):
     """Runs an installer to its end; its exit code (what Wine said of a
     failed one goes to the test's log)."""
-    r = subprocess.run([str(vel.WINE_RUN), "--build", str(vel.BUILD), str(installer), *map(str, args)],
-                       env=vel.wine_env(), stdin=subprocess.DEVNULL, capture_output=True, timeout=180)
-    if r.returncode != 0:
-        print(f"{Path(installer).name} {' '.join(map(str, args))}: exit code {r.returncode}; "
-              f"{r.stderr.decode('utf-8', 'replace')[-2000:]}", file=sys.stderr)
-    return r.returncode
+    rc, _, err = vel.run_to_end([str(vel.WINE_RUN), "--build", str(vel.BUILD), str(installer), *map(str, args)],
+                                vel.wine_env(), 180, again=False)
+    if rc != 0:
+        print(f"{Path(installer).name} {' '.join(map(str, args))}: exit code {rc}; "
+              f"{err.decode('utf-8', 'replace')[-2000:]}", file=sys.stderr)
+    return rc
 
 
 def uninstall(location=PF):

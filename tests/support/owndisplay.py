@@ -52,7 +52,7 @@ class OwnDisplay:
         self.server = None
 
     def wine(self, *args, timeout=120, env=None):
-        rc, out = vel.run_to_end(["wine", *map(str, args)], dict(self.env, **(env or {})), timeout)
+        rc, out, _ = vel.run_to_end(["wine", *map(str, args)], dict(self.env, **(env or {})), timeout)
         return rc, out.decode("utf-8", "replace")
 
     def start(self, *args):

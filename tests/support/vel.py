@@ -181,25 +181,34 @@ def run_wine(*args, timeout=60, encoding="utf-8", again=True):
     """Runs a Wine command (reg, cmd, ...) to completion; returns its output.
     Wine's own console programs write redirected output in the ANSI code
     page: pass encoding="gbk" for reg's Chinese names."""
-    rc, out = run_to_end([str(WINE_RUN), "--build", str(BUILD), *args], wine_env(), timeout, again)
+    rc, out, _ = run_to_end([str(WINE_RUN), "--build", str(BUILD), *args], wine_env(), timeout, again)
     return rc, out.decode(encoding, "replace")
 
 
 def run_to_end(command, env, timeout, again=True):
-    """Runs a Wine command in env to its end: (exit code, output bytes). One
-    that has not ended by `timeout` (seen on loaded CI machines: a Wine
-    program that never came back from its start) has what the prefix's
-    processes wait in written to the test's log and, with `again`, is run
-    once more."""
+    """Runs a Wine command in env to its end: (exit code, output bytes,
+    error bytes). Its streams go to files, not pipes: a Wine process it
+    starts on the way (the desktop's explorer, when the desktop had to be
+    started again) keeps them open long after it ended. One that has not
+    ended by `timeout` (seen on loaded CI machines: a Wine program that
+    never came back from its start) has what the prefix's processes wait in
+    written to the test's log and, with `again`, is run once more."""
     for attempt in range(2 if again else 1):
-        try:
-            r = subprocess.run(command, env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-            return r.returncode, r.stdout
-        except subprocess.TimeoutExpired:
-            print(f"{' '.join(map(str, command))}: not ended after {timeout} s\n{wine_report(env)}",
-                  file=sys.stderr, flush=True)
-            if attempt or not again:
-                raise
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            p = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            try:
+                rc = p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                print(f"{' '.join(map(str, command))}: not ended after {timeout} s\n{wine_report(env)}",
+                      file=sys.stderr, flush=True)
+                if attempt or not again:
+                    raise
+                continue
+            out.seek(0)
+            err.seek(0)
+            return rc, out.read(), err.read()
 
 
 def wine_report(env):
@@ -236,12 +245,11 @@ def reg(*args, encoding="gbk"):
     that said nothing at all was a Wine process that did not come up (seen
     under load) and is run again."""
     for attempt in range(3):
-        r = subprocess.run([str(WINE_RUN), "--build", str(BUILD), "reg", *args], env=wine_env(),
-                           stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-        if r.stdout.strip() or r.stderr.strip():
+        rc, out, err = run_to_end([str(WINE_RUN), "--build", str(BUILD), "reg", *args], wine_env(), 60)
+        if out.strip() or err.strip():
             break
-        print(f"reg {' '.join(args[:2])}: no output (exit code {r.returncode}), run again", file=sys.stderr)
-    return r.returncode, r.stdout.decode(encoding, "replace")
+        print(f"reg {' '.join(args[:2])}: no output (exit code {rc}), run again", file=sys.stderr)
+    return rc, out.decode(encoding, "replace")
 
 
 def wait_until(cond, timeout, step=0.1):
