@@ -39,8 +39,8 @@ inline std::u16string ManifestAddress() {
 
 // major "." minor "." revision, plain decimal.
 std::u16string VersionText(unsigned major, unsigned minor, unsigned revision);
-inline std::u16string ClientVersionText() {
-  return VersionText(buildinfo::kVersionMajor, buildinfo::kVersionMinor, buildinfo::kVersionRevision);
-}
+// The version of the program it is linked into (common/programversion.cpp,
+// compiled once per program).
+std::u16string ClientVersionText();
 
 }  // namespace product
