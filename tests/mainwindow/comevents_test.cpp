@@ -36,7 +36,6 @@ TEST(ComEvents, ArgumentsAreReadInDeclarationOrderThroughReferences) {
   EXPECT_FALSE(comevents::HasValueArg(&params, 3)) << "no bytes";
   EXPECT_FALSE(comevents::HasValueArg(&params, 4));
   EXPECT_EQ(comevents::Arg(&params, 6), nullptr);
-  EXPECT_EQ(comevents::TextArg(nullptr, 0), L"");
   ::SafeArrayDestroy(bytes);
   ::SafeArrayDestroy(none);
 }

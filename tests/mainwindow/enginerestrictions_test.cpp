@@ -40,7 +40,6 @@ TEST(EngineRestrictions, TheEngineKeepsTheKeysOfThePageButNotItsOwnWindowsAndAdd
   EXPECT_FALSE(kept(false, false, 'N'));
   EXPECT_FALSE(kept(true, true, 'N')) << "AltGr";
   EXPECT_FALSE(kept(true, false, 'N', WM_KEYUP));
-  EXPECT_FALSE(kept(false, false, VK_TAB));
 }
 
 }  // namespace

