@@ -44,6 +44,20 @@ bool IsClean(std::u16string_view a) {
          !hiddenchars::HoldsHidden(a);
 }
 
+// Controls, which readers drop or stop at.
+bool HoldsControl(std::u16string_view a) {
+  for (char16_t c : a) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+  }
+  return false;
+}
+
+// How much of an address ParseWeb judges clean: all of it (what the default
+// browser is given), or where it leads (a page of the site, whose path and
+// query are the site's own and may hold an ideographic space of a search in
+// the listener's language; controls are refused there all the same).
+enum class Judge { kAll, kWhereItLeads };
+
 // A host name: letters, digits, '-', '_' and '.'; other scripts (IDN) as
 // they are. Percent signs and the other URL delimiters are not names.
 bool IsHostName(std::u16string_view host) {
@@ -112,8 +126,10 @@ std::optional<WebAddress> ParseAuthority(std::u16string_view authority) {
   return web;
 }
 
-std::optional<WebAddress> ParseWeb(std::u16string_view a) {
-  if (!IsClean(a)) return std::nullopt;
+std::optional<WebAddress> ParseWeb(std::u16string_view a, Judge judge = Judge::kAll) {
+  if (judge == Judge::kAll ? !IsClean(a) : (a.empty() || a.size() > kMaxAddress || HoldsControl(a) ||
+                                             a.find(u' ') != std::u16string_view::npos))
+    return std::nullopt;
   const std::size_t colon = a.find(u':');
   if (colon == std::u16string_view::npos || colon == 0) return std::nullopt;
   const std::u16string scheme = Lowered(a.substr(0, colon));
@@ -123,7 +139,9 @@ std::optional<WebAddress> ParseWeb(std::u16string_view a) {
   std::u16string_view rest = a.substr(colon + 1);
   if (rest.size() < 2 || rest[0] != u'/' || rest[1] != u'/') return std::nullopt;
   rest.remove_prefix(2);
-  std::optional<WebAddress> web = ParseAuthority(rest.substr(0, rest.find_first_of(u"/?#")));
+  const std::u16string_view authority = rest.substr(0, rest.find_first_of(u"/?#"));
+  if (hiddenchars::HoldsHidden(a.substr(0, colon + 3 + authority.size()))) return std::nullopt;
+  std::optional<WebAddress> web = ParseAuthority(authority);
   if (!web) return std::nullopt;
   web->scheme = scheme;
   web->port = web->written ? web->written : OwnPort(scheme);
@@ -155,7 +173,7 @@ Site Site::OneAddress(std::u16string_view address) {
 
 bool Site::Holds(std::u16string_view address) const {
   if (!address_.empty()) return address == address_ && IsClean(address);
-  const std::optional<WebAddress> web = ParseWeb(address);
+  const std::optional<WebAddress> web = ParseWeb(address, Judge::kWhereItLeads);
   if (!web) return false;
   for (const Host& h : hosts_) {
     if (h.name == web->host && (web->port == OwnPort(web->scheme) || web->port == h.port)) return true;
@@ -190,9 +208,9 @@ Verdict ForNavigation(const Navigation& n, const Site& site) {
   // A script address runs in the document the window shows: the site's
   // own code, which its page could run anyway.
   if (n.kind == Kind::kTopLevel && IsScriptAddress(a))
-    return IsClean(a) && site.Holds(n.shown) ? Verdict::kStay : Verdict::kRefuse;
-  if (!IsWebAddress(a)) return Verdict::kRefuse;
+    return site.Holds(n.shown) ? Verdict::kStay : Verdict::kRefuse;
   if (site.Holds(a)) return Verdict::kStay;
+  if (!IsWebAddress(a)) return Verdict::kRefuse;
   return site.HandsOn() && !n.post ? Verdict::kDefaultBrowser : Verdict::kRefuse;
 }
 

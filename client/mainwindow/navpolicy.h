@@ -66,9 +66,10 @@ struct Navigation {
 // make that request) or the site hands nothing on. Everything else is
 // refused: other schemes (file, res, mk, ms-its, shell, vbscript, ...), bare
 // paths, addresses with user information ("http://music.host@evil/"), a
-// backslash, percent signs or other odd characters in the host, hidden
-// characters anywhere (hiddenchars.h), ports beyond 65535, and overlong
-// addresses. Spaces are percent-encoded first (Encoded).
+// backslash, percent signs or other odd characters in the host, controls
+// anywhere, hidden characters (hiddenchars.h) anywhere but in the path,
+// query and fragment of the site's own addresses, ports beyond 65535, and
+// overlong addresses. Spaces are percent-encoded first (Encoded).
 Verdict ForNavigation(const Navigation& navigation, const Site& site);
 
 // A request for a new window never opens one inside the client: a plain

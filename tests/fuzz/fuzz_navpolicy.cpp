@@ -52,25 +52,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (kind == Kind::kFrame || navigation == Verdict::kRefuse) return 0;
 
-  // Nothing that stays or goes to the shell is long, hides characters or
-  // names a user before the host.
+  // A script address runs in the site's document, whatever it holds.
   const std::u16string encoded = navpolicy::Encoded(address);
-  Check(encoded.size() <= navpolicy::kMaxAddress);
-  Check(!hiddenchars::HoldsHidden(encoded) && encoded.find(u' ') == std::u16string::npos);
-  if (encoded.size() == 11 && StartsWithIgnoringCase(encoded, u"about:blank")) {
-    Check(navigation == Verdict::kStay);
-    return 0;
-  }
   if (StartsWithIgnoringCase(encoded, u"javascript:")) {
     Check(navigation == Verdict::kStay && kind == Kind::kTopLevel);
     return 0;
   }
+  // Nothing else that stays or goes to the shell is long or holds a raw
+  // space; nothing that goes to the shell hides characters.
+  Check(encoded.size() <= navpolicy::kMaxAddress && encoded.find(u' ') == std::u16string::npos);
+  if (navigation == Verdict::kDefaultBrowser) Check(!hiddenchars::HoldsHidden(encoded));
+  if (encoded.size() == 11 && StartsWithIgnoringCase(encoded, u"about:blank")) {
+    Check(navigation == Verdict::kStay);
+    return 0;
+  }
   Check(StartsWithIgnoringCase(encoded, u"http://") || StartsWithIgnoringCase(encoded, u"https://"));
-  Check(navpolicy::IsWebAddress(encoded));
-  Check(navigation == Verdict::kStay || !post);
+  Check(navigation == Verdict::kStay || (!post && navpolicy::IsWebAddress(encoded)));
   const std::u16string_view rest = std::u16string_view(encoded).substr(encoded.find(u"//") + 2);
   const std::u16string_view authority = rest.substr(0, rest.find_first_of(u"/?#"));
   Check(authority.find_first_of(u"@\\%") == std::u16string_view::npos);
+  const std::size_t leads = encoded.size() - rest.size() + authority.size();
+  Check(!hiddenchars::HoldsHidden(std::u16string_view(encoded).substr(0, leads)));
   if (navigation == Verdict::kStay) {
     // One of the site's hosts: its name, and its port however it is written.
     std::u16string_view host = authority.substr(0, authority.find(u':'));

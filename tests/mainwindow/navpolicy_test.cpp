@@ -65,6 +65,9 @@ TEST(NavigationPolicy, TheMusicSiteAndTheBlankPageStay) {
                          {u"https://127.0.0.1/", Verdict::kStay},
                          // Spaces are judged percent-encoded.
                          {u"http://127.0.0.1:18082/my list ", Verdict::kStay},
+                         // Its own path and query are its own business.
+                         {u"http://127.0.0.1:18082/search?q=周杰伦　稻香", Verdict::kStay},
+                         {u"http://127.0.0.1:18082/#​", Verdict::kStay},
                          // The port as the engine reads it.
                          {u"http://127.0.0.1:018082/", Verdict::kStay},
                          {u"about:blank", Verdict::kStay},
@@ -160,6 +163,8 @@ TEST(NavigationPolicy, EverythingElseIsRefused) {
                          {u"java\tscript:alert(1)", Verdict::kRefuse},
                          {u"http://127.0.0.1:18082/\n", Verdict::kRefuse},
                          {u"http://evil\u200B.example/", Verdict::kRefuse},
+                         {u"http://127.0.0.1\u200B:18082/", Verdict::kRefuse},
+                         {u"http://127.0.0.1:18082/\x85", Verdict::kRefuse},
                          {u"http://evil.example/\u202Egnp.exe", Verdict::kRefuse},
                          // By their Unicode properties, not by a list; also in pairs.
                          {u"http://evil.example/\u061C", Verdict::kRefuse},
@@ -212,7 +217,7 @@ TEST(NavigationPolicy, WhatAPageOfTheSiteDoes) {
       {{u"javascript:play(12)", top, false, u"about:blank"}, Verdict::kRefuse},
       {{u"javascript:x()", top, false, u"http://evil.example/"}, Verdict::kRefuse},
       {{u"javascript:x()", arrived, false, page}, Verdict::kRefuse},
-      {{u"javascript:play(1)\u200B", top, false, page}, Verdict::kRefuse},
+      {{u"javascript:play('\u3000')", top, false, page}, Verdict::kStay},
       {{u"vbscript:play(1)", top, false, page}, Verdict::kRefuse},
       {{u"http://127.0.0.1:18082/list#song-12", top, false, page}, Verdict::kStay},
       {{u"https://LOGIN.music.example.cn/?next=/"}, Verdict::kStay},
