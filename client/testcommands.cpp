@@ -6,7 +6,7 @@
 #include <deque>
 #include <string>
 
-#include "client/mainwindow/browserhost.h"
+#include "client/mainwindow/browserhost_testing.h"
 #include "client/mainwindow/frmMain.h"
 
 namespace testcommands {
@@ -38,7 +38,7 @@ LRESULT Run(HWND self, const COPYDATASTRUCT& data) {
       ::PostMessageW(self, kRunNavigate, 0, 0);
       return 0;
     case kKeysOffered:
-      return BrowserHost::KeysOfferedForTesting();
+      return browserhost_testing::KeysOffered();
     case kAt:
       return f.WebBrowser1.LocationURL() == arg ? 1 : 0;
     default:

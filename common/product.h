@@ -30,6 +30,11 @@ std::u16string InAppFolder(std::u16string_view folder, std::u16string_view liter
 inline std::u16string WebHome() { return std::u16string(u"http://") + buildinfo::kWebHost; }
 inline std::u16string MusicHome() { return std::u16string(u"http://") + buildinfo::kMusicHost; }
 inline std::u16string MusicNoAutoplay() { return MusicHome() + u"/?autoplay=0"; }
+// Further hosts of the music site ("host[:port]") and the class ids
+// ("{...}") of the installed ActiveX controls its pages may run, each
+// separated by spaces.
+inline std::u16string_view SiteHosts() { return buildinfo::kSiteHosts; }
+inline std::u16string_view SiteControls() { return buildinfo::kSiteControls; }
 inline std::u16string StatisticsAddress() {
   return std::u16string(u"http://") + buildinfo::kUpdateHost + u"/count/?all";
 }

@@ -19,6 +19,10 @@
 #   VELBOX_CODESIGN_CAFILE          trust anchors the signatures are checked
 #                                   against (default: the system's)
 #   VELBOX_WEB_HOST, VELBOX_MUSIC_HOST, VELBOX_UPDATE_HOST   the three hosts
+#   VELBOX_SITE_HOSTS, VELBOX_SITE_CONTROLS   the music site's further hosts
+#                                   and the ActiveX controls its pages may
+#                                   run (README, "The hosted page"); the
+#                                   build's defaults when unset
 #   VELBOX_RELEASE_URL              download folder of the installer
 #                                   (default http://$VELBOX_UPDATE_HOST/box/)
 #   VELBOX_RELEASE_DELAY            seconds the updater waits before starting
@@ -63,7 +67,11 @@ fi
 
 # Configured afresh: no setting of an earlier try survives in the cache.
 rm -f "$build/CMakeCache.txt"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+site=()
+for v in VELBOX_SITE_HOSTS VELBOX_SITE_CONTROLS; do
+  [ -z "${!v+x}" ] || site+=("-D$v=${!v}")
+done
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" "${site[@]}" \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELBOX_VERSION="$version" \
   -DVELBOX_WEB_HOST="$VELBOX_WEB_HOST" -DVELBOX_MUSIC_HOST="$VELBOX_MUSIC_HOST" \
   -DVELBOX_UPDATE_HOST="$VELBOX_UPDATE_HOST" -DVELBOX_UPDATE_PUBKEY="$build/update-signing.pub.pem" \

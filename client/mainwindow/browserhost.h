@@ -1,13 +1,16 @@
 // Hosts the platform's WebBrowser control in a child window, without ATL.
-// Every host keeps its control to one site and hardens the engine: see
+// Every host keeps its control to its site and hardens the engine: see
 // Create.
 #pragma once
 
 #include <windows.h>
 #include <exdisp.h>
 
-#include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+#include "client/mainwindow/navpolicy.h"
 
 class BrowserHost {
  public:
@@ -22,10 +25,24 @@ class BrowserHost {
     // pDisp is the browser object of the completed document (the control
     // itself for the top-level document, another object for a frame).
     virtual void OnDocumentComplete(IDispatch* pDisp, const std::wstring& url) {}
+    // The window left its site with no page of the site to go back to (the
+    // client's own address led off it, or the way back did): it now goes
+    // to "about:blank".
+    virtual void OnBlanked() {}
 
    protected:
     ~Events() = default;
   };
+
+  // Where a browser may go, and which installed ActiveX controls (class
+  // ids) the pages of its site may run and script.
+  struct Scope {
+    navpolicy::Site site;
+    std::vector<CLSID> controls;
+  };
+  // The class ids of `text` ("{...}", separated by spaces); what does not
+  // read as one is left out.
+  static std::vector<CLSID> ClassIds(std::wstring_view text);
 
   BrowserHost();
   ~BrowserHost();  // Destroy()
@@ -33,19 +50,22 @@ class BrowserHost {
   BrowserHost& operator=(const BrowserHost&) = delete;
 
   // Creates the control in-place active inside `parent` at `rc` (client
-  // pixels of the parent; may extend beyond it, the parent clips). `home`
-  // names the one site the control may show (its scheme, host and port;
-  // navpolicy.h): a top-level navigation elsewhere is cancelled, a web
-  // address going to the default browser; a new window never opens in the
-  // client, the same way; a file download is cancelled; the engine's keys
-  // for a window or an address of its own are kept from it. The first host
-  // of the process switches on the engine's own restrictions for the
-  // process, and every host tells its control to run and fetch no ActiveX.
-  bool Create(HWND parent, const RECT& rc, Events* events, const std::wstring& home);
+  // pixels of the parent; may extend beyond it, the parent clips), keeping
+  // it to `scope` (navpolicy.h): a top-level navigation off the site is
+  // cancelled, a web address going to the default browser where the site
+  // hands addresses on; a page the window reaches off the site all the same
+  // (a redirect) is left again (pageguard.h); a new window never opens in
+  // the client; a file download is cancelled; the engine's keys for a
+  // window or an address of its own are kept from it. The first host of
+  // the process switches on the engine's own restrictions for the process
+  // (enginerestrictions.h); the site's security manager lets only the
+  // scope's controls run, on the site's pages (browsersite.h).
+  bool Create(HWND parent, const RECT& rc, Events* events, Scope scope);
   // Unadvises every sink, deactivates, and releases every COM object.
   void Destroy();
   bool IsCreated() const;
 
+  // The client's own navigation (not the page's).
   HRESULT Navigate(const std::wstring& url);
   void SetSilent(bool silent);
   bool Silent() const;
@@ -62,15 +82,6 @@ class BrowserHost {
   // document (disconnecting the previous one either way).
   void BindDocument();
   bool HasBoundDocument() const;
-  // What the bound document's oncontextmenu handler answers (false cancels
-  // the menu); true when nothing is bound. For tests and diagnostics.
-  bool RaiseContextMenuForTesting();
-  // The DOCHOSTUIFLAG_* the control gets from its site (the site says it
-  // is dpi-aware). For tests and diagnostics.
-  unsigned long HostFlagsForTesting() const;
-  // Site and sink objects of all hosts still alive in the process; zero
-  // once every host is destroyed and the controls let go of them.
-  static long LiveObjectsForTesting();
 
   // UI-activates the control and puts the keyboard focus on its window
   // (unless it is there already). True when the focus is inside it.
@@ -80,12 +91,6 @@ class BrowserHost {
 
   // Keyboard messages for the control; true only when it handled them (S_OK).
   bool TranslateAccelerator(MSG& msg);
-  // Key messages handed to the control so far, in the process. For tests.
-  static long KeysOfferedForTesting();
-
-  // Where addresses for the default browser go; the shell (ShellExecuteW)
-  // unless a test puts something else there (nullptr: the shell again).
-  static void SetShellOpenerForTesting(std::function<void(const std::wstring&)> opener);
 
  private:
   class Impl;

@@ -51,6 +51,15 @@ bool RegisterFrameClass() {
 
 RECT ToRect(const mainwindow::PixelRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
+// The music site with its further hosts and the controls it plays through.
+BrowserHost::Scope MusicScope() {
+  return {navpolicy::Site::Hosts(product::MusicHome(), product::SiteHosts()),
+          BrowserHost::ClassIds(win::W(product::SiteControls()))};
+}
+
+// The statistics page alone; no control runs there.
+BrowserHost::Scope StatisticsScope() { return {navpolicy::Site::OneAddress(product::StatisticsAddress()), {}}; }
+
 UINT CreateBrowsersMessage() {
   static const UINT msg = ::RegisterWindowMessageW(L"velBox.frmMain.CreateBrowsers");
   return msg;
@@ -185,12 +194,12 @@ void frmMain::CreateBrowsers() {
   // Each browser may show its own site only: the music site, and the update
   // server's statistics page.
   if (!WebBrowser1.IsCreated()) {
-    WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_, win::W(product::MusicHome()));
+    WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_, MusicScope());
     // Created after the window became active: the focus is still the frame's.
     if (::GetActiveWindow() == h) FocusBrowser();
   }
   if (!WebBrowser2.IsCreated())
-    WebBrowser2.Create(h, ToRect(l.browser2), &events2_, win::W(product::StatisticsAddress()));
+    WebBrowser2.Create(h, ToRect(l.browser2), &events2_, StatisticsScope());
 }
 
 bool frmMain::FocusBrowser() {
@@ -365,6 +374,8 @@ void frmMain::WebBrowser1_DownloadComplete() {
 }
 
 void frmMain::WebBrowser1_DocumentComplete(IDispatch*, const std::wstring&) { WebBrowser1.SetSilent(true); }
+
+void frmMain::WebBrowser1_Blanked() { m_strOpenNet = L"about:blank"; }
 
 void frmMain::WebBrowser2_DocumentComplete(IDispatch* pDisp, const std::wstring& url) {
   firststart::WebBrowser2_DocumentComplete(firststart::HostedNoticeBrowser(WebBrowser2), pDisp, url, bCountOk);

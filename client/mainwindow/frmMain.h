@@ -22,7 +22,9 @@ class frmMain : public skin::SkinForm {
 
   // The address WebBrowser1 was last told to open: "about:blank", the
   // site's home address or its "/?autoplay=0" address. Empty until the
-  // first activation.
+  // first activation. "about:blank" again once the browser went there
+  // because the site's address led off the site, so that the tray's show
+  // command tries the site again.
   std::wstring m_strOpenNet;
 
   // The main browser, inside picFrame, and the hidden one of the
@@ -98,6 +100,7 @@ class frmMain : public skin::SkinForm {
   void WebBrowser1_DownloadBegin();
   void WebBrowser1_DownloadComplete();
   void WebBrowser1_DocumentComplete(IDispatch* pDisp, const std::wstring& url);
+  void WebBrowser1_Blanked();
   void WebBrowser2_DocumentComplete(IDispatch* pDisp, const std::wstring& url);
 
   void Timer1_Timer();
@@ -110,6 +113,7 @@ class frmMain : public skin::SkinForm {
     void OnDownloadBegin() override { f.WebBrowser1_DownloadBegin(); }
     void OnDownloadComplete() override { f.WebBrowser1_DownloadComplete(); }
     void OnDocumentComplete(IDispatch* d, const std::wstring& u) override { f.WebBrowser1_DocumentComplete(d, u); }
+    void OnBlanked() override { f.WebBrowser1_Blanked(); }
   };
   struct Browser2Events final : BrowserHost::Events {
     frmMain& f;

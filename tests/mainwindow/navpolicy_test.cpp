@@ -1,5 +1,6 @@
-// Where the client's browsers may go: the music site and about:blank stay,
-// other web hosts go to the default browser, everything else nowhere.
+// Where the client's browsers may go: the music site (its hosts over http
+// and https) and about:blank stay, other web hosts go to the default
+// browser, everything else nowhere.
 #include "client/mainwindow/navpolicy.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,15 @@ namespace {
 
 constexpr std::u16string_view kHome = u"http://127.0.0.1:18082";
 constexpr std::u16string_view kNamedHome = u"http://music.example.cn";
+
+// A top-level navigation of a page of the music site built with `home`
+// alone, and a new window it asks for.
+using navpolicy::ForNavigation;
+using navpolicy::ForNewWindow;
+Verdict ForNavigation(std::u16string_view address, std::u16string_view home) {
+  return ForNavigation(Navigation{address}, Site::Hosts(home, u""));
+}
+Verdict ForNewWindow(std::u16string_view address) { return ForNewWindow(address, Site::Hosts(kHome, u"")); }
 
 const char* Name(Verdict v) {
   switch (v) {
@@ -49,6 +59,15 @@ TEST(NavigationPolicy, TheMusicSiteAndTheBlankPageStay) {
                          {u"http://127.0.0.1:18082/song/1?x=y#top", Verdict::kStay},
                          {u"http://127.0.0.1:18082?q", Verdict::kStay},
                          {u"HTTP://127.0.0.1:18082/", Verdict::kStay},
+                         // Its host over https, and on the scheme's own port.
+                         {u"https://127.0.0.1:18082/", Verdict::kStay},
+                         {u"http://127.0.0.1/", Verdict::kStay},
+                         {u"https://127.0.0.1/", Verdict::kStay},
+                         // Spaces are judged percent-encoded.
+                         {u"http://127.0.0.1:18082/my list ", Verdict::kStay},
+                         // Its own path and query are its own business.
+                         {u"http://127.0.0.1:18082/search?q=周杰伦　稻香", Verdict::kStay},
+                         {u"http://127.0.0.1:18082/#​", Verdict::kStay},
                          // The port as the engine reads it.
                          {u"http://127.0.0.1:018082/", Verdict::kStay},
                          {u"about:blank", Verdict::kStay},
@@ -59,15 +78,14 @@ TEST(NavigationPolicy, TheMusicSiteAndTheBlankPageStay) {
                               {u"http://MUSIC.Example.CN/list", Verdict::kStay},
                               {u"http://music.example.cn:80/", Verdict::kStay},
                               {u"http://music.example.cn:/", Verdict::kStay},
+                              {u"https://music.example.cn/", Verdict::kStay},
                           });
 }
 
 TEST(NavigationPolicy, OtherHostsPortsAndSchemesOfTheWebGoToTheDefaultBrowser) {
   ExpectTable(kHome, {
                          {u"http://127.0.0.1:18081/", Verdict::kDefaultBrowser},
-                         {u"http://127.0.0.1/", Verdict::kDefaultBrowser},
-                         {u"http://127.0.0.1:80/", Verdict::kDefaultBrowser},
-                         {u"https://127.0.0.1:18082/", Verdict::kDefaultBrowser},
+                         {u"http://127.0.0.1:443/", Verdict::kDefaultBrowser},
                          {u"http://127.0.0.2:18082/", Verdict::kDefaultBrowser},
                          {u"http://localhost:18082/", Verdict::kDefaultBrowser},
                          // The same machine written otherwise is another host here.
@@ -84,7 +102,6 @@ TEST(NavigationPolicy, OtherHostsPortsAndSchemesOfTheWebGoToTheDefaultBrowser) {
                               {u"http://www.music.example.cn/", Verdict::kDefaultBrowser},
                               {u"http://music.example.cn./", Verdict::kDefaultBrowser},
                               {u"http://music.example.cn:8080/", Verdict::kDefaultBrowser},
-                              {u"https://music.example.cn/", Verdict::kDefaultBrowser},
                               // Other scripts (IDN), also look-alikes of the site's
                               // name, are other hosts; punycode as well.
                               {u"http://音乐.中国/", Verdict::kDefaultBrowser},
@@ -129,6 +146,7 @@ TEST(NavigationPolicy, EverythingElseIsRefused) {
                          {u"http://%31%32%37.0.0.1:18082/", Verdict::kRefuse},
                          {u"http://127.0.0.1%3A18082/", Verdict::kRefuse},
                          {u"http://evil%2Eexample/", Verdict::kRefuse},
+                         {u"http://evil .example/", Verdict::kRefuse},
                          {u"http://a;b/", Verdict::kRefuse},
                          {u"http://[::1/", Verdict::kRefuse},
                          {u"http://[::1]x/", Verdict::kRefuse},
@@ -142,11 +160,20 @@ TEST(NavigationPolicy, EverythingElseIsRefused) {
                          {u"http://127.0.0.1:18082a/", Verdict::kRefuse},
                          // Hidden characters, also where a reader would drop them.
                          {u" http://127.0.0.1:18082/", Verdict::kRefuse},
-                         {u"http://127.0.0.1:18082/ ", Verdict::kRefuse},
                          {u"java\tscript:alert(1)", Verdict::kRefuse},
                          {u"http://127.0.0.1:18082/\n", Verdict::kRefuse},
                          {u"http://evil\u200B.example/", Verdict::kRefuse},
+                         {u"http://127.0.0.1\u200B:18082/", Verdict::kRefuse},
+                         {u"http://127.0.0.1:18082/\x85", Verdict::kRefuse},
                          {u"http://evil.example/\u202Egnp.exe", Verdict::kRefuse},
+                         // By their Unicode properties, not by a list; also in pairs.
+                         {u"http://evil.example/\u061C", Verdict::kRefuse},
+                         {u"http://evil.example/\u180E", Verdict::kRefuse},
+                         {u"http://evil.example/\u3164", Verdict::kRefuse},
+                         {u"http://evil.example/\uFFA0", Verdict::kRefuse},
+                         {u"http://evil\u3000.example/", Verdict::kRefuse},
+                         {u"http://evil.example/\U000E0041", Verdict::kRefuse},
+                         {u"http://evil.example/\xD800x", Verdict::kRefuse},
                          {std::u16string_view(u"http://127.0.0.1:18082/\0x", 25), Verdict::kRefuse},
                      });
 }
@@ -156,6 +183,7 @@ TEST(NavigationPolicy, VeryLongAddressesAreRefusedWhereverTheyLead) {
   std::u16string longest = site + std::u16string(kMaxAddress - site.size(), u'a');
   EXPECT_EQ(ForNavigation(longest, kHome), Verdict::kStay);
   EXPECT_EQ(ForNavigation(longest + u"a", kHome), Verdict::kRefuse);
+  EXPECT_EQ(ForNavigation(longest.substr(0, kMaxAddress - 1) + u" ", kHome), Verdict::kRefuse) << "%20 is longer";
   const std::u16string other = u"http://evil.example/?q=";
   EXPECT_EQ(ForNewWindow(other + std::u16string(kMaxAddress - other.size(), u'a')), Verdict::kDefaultBrowser);
   EXPECT_EQ(ForNewWindow(other + std::u16string(kMaxAddress, u'a')), Verdict::kRefuse);
@@ -165,6 +193,7 @@ TEST(NavigationPolicy, VeryLongAddressesAreRefusedWhereverTheyLead) {
 
 TEST(NavigationPolicy, NewWindowsNeverStayInTheClient) {
   EXPECT_EQ(ForNewWindow(u"http://127.0.0.1:18082/"), Verdict::kDefaultBrowser);
+  EXPECT_EQ(ForNewWindow(u"http://evil.example/a b"), Verdict::kDefaultBrowser);
   EXPECT_EQ(ForNewWindow(u"https://evil.example/x"), Verdict::kDefaultBrowser);
   EXPECT_EQ(ForNewWindow(u"http://音乐.中国/"), Verdict::kDefaultBrowser);
   EXPECT_EQ(ForNewWindow(u"about:blank"), Verdict::kRefuse);
@@ -172,6 +201,53 @@ TEST(NavigationPolicy, NewWindowsNeverStayInTheClient) {
   EXPECT_EQ(ForNewWindow(u"javascript:open()"), Verdict::kRefuse);
   EXPECT_EQ(ForNewWindow(u"http://music.host@evil/"), Verdict::kRefuse);
   EXPECT_EQ(ForNewWindow(u""), Verdict::kRefuse);
+}
+
+// What a page of this engine's era does, on a site with two further hosts.
+TEST(NavigationPolicy, WhatAPageOfTheSiteDoes) {
+  const Site site = Site::Hosts(kHome, u"login.music.example.cn media.example.cn:8080");
+  constexpr std::u16string_view page = u"http://127.0.0.1:18082/list";
+  constexpr Kind top = Kind::kTopLevel, frame = Kind::kFrame, arrived = Kind::kArrived;
+  const struct {
+    Navigation navigation;
+    Verdict verdict;
+  } rows[] = {
+      {{u"javascript:play(12)", top, false, page}, Verdict::kStay},
+      {{u"JavaScript:void(0)", top, false, page}, Verdict::kStay},
+      {{u"javascript:play(12)", top, false, u"about:blank"}, Verdict::kRefuse},
+      {{u"javascript:x()", top, false, u"http://evil.example/"}, Verdict::kRefuse},
+      {{u"javascript:x()", arrived, false, page}, Verdict::kRefuse},
+      {{u"javascript:play('\u3000')", top, false, page}, Verdict::kStay},
+      {{u"vbscript:play(1)", top, false, page}, Verdict::kRefuse},
+      {{u"http://127.0.0.1:18082/list#song-12", top, false, page}, Verdict::kStay},
+      {{u"https://LOGIN.music.example.cn/?next=/"}, Verdict::kStay},
+      {{u"http://media.example.cn:8080/a.mp3"}, Verdict::kStay},
+      {{u"http://media.example.cn:8081/a.mp3"}, Verdict::kDefaultBrowser},
+      {{u"http://127.0.0.1:18082/login", top, true}, Verdict::kStay},
+      {{u"https://login.music.example.cn/", top, true}, Verdict::kStay},
+      {{u"http://evil.example/collect", top, true}, Verdict::kRefuse},
+      {{u"http://search.example/?q=a+b"}, Verdict::kDefaultBrowser},
+      {{u"http://ads.example/banner", frame}, Verdict::kStay},
+      {{u"file:///C:/x.html", frame}, Verdict::kStay},
+      {{u"http://127.0.0.1:18081/", arrived}, Verdict::kDefaultBrowser},
+      {{u"https://login.music.example.cn/", arrived}, Verdict::kStay},
+      {{u"file:///C:/x.html", arrived}, Verdict::kRefuse},
+      {{u"res://ieframe.dll/dnserror.htm", arrived}, Verdict::kRefuse},
+  };
+  for (const auto& r : rows) {
+    EXPECT_STREQ(Name(ForNavigation(r.navigation, site)), Name(r.verdict)) << Narrow(r.navigation.address);
+  }
+  // A window.open: to the site or elsewhere, never in the client.
+  EXPECT_EQ(ForNewWindow(u"https://media.example.cn:8080/player", site), Verdict::kDefaultBrowser);
+}
+
+TEST(NavigationPolicy, TheStatisticsBrowserKeepsToItsOneAddressAndHandsNothingOn) {
+  const Site one = Site::OneAddress(u"http://127.0.0.1:18083/count/?all");
+  EXPECT_EQ(ForNavigation({u"http://127.0.0.1:18083/count/?all"}, one), Verdict::kStay);
+  EXPECT_EQ(ForNavigation({u"about:blank"}, one), Verdict::kStay);
+  EXPECT_EQ(ForNavigation({u"http://127.0.0.1:18083/count/?none"}, one), Verdict::kRefuse);
+  EXPECT_EQ(ForNavigation({u"http://evil.example/", Kind::kArrived}, one), Verdict::kRefuse);
+  EXPECT_EQ(ForNewWindow(u"http://evil.example/", one), Verdict::kRefuse);
 }
 
 TEST(NavigationPolicy, AHomeThatIsNoWebAddressKeepsOnlyTheBlankPage) {

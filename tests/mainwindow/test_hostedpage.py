@@ -1,10 +1,10 @@
 """The page hosted in the main window, under Wine with the real browser
 control and the quick client's test-only commands (client/testcommands.h,
-driven through tests/tray/traydriver.exe): addresses elsewhere go to the
-default browser (a stand-in registered in the prefix records what it was
-started with) or nowhere, the engine's restrictions are on in the running
-client, and the keyboard focus is in the page whenever the window is
-shown."""
+driven through tests/tray/traydriver.exe): addresses elsewhere, also where a
+redirect led, go to the default browser (a stand-in registered in the prefix
+records what it was started with) or nowhere, the engine's restrictions are
+on in the running client, and the keyboard focus is in the page whenever the
+window is shown."""
 import subprocess
 import unittest
 
@@ -135,7 +135,7 @@ class HostedPageTest(unittest.TestCase):
         out = drive("focus", self.main)  # the class may hold spaces
         return len(out) >= 3 and out[-1] == "1"
 
-    def test_other_hosts_go_to_the_default_browser_and_files_nowhere(self):
+    def test_other_hosts_and_redirects_go_to_the_default_browser_and_files_nowhere(self):
         self.start()
         self.assertEqual(command(AT, MUSIC + "/"), 1)
         # Another host: cancelled, the window stays at the site, and the
@@ -160,8 +160,24 @@ class HostedPageTest(unittest.TestCase):
         self.assertEqual(vel.hosts_log("web"), [])
         self.assertEqual(music_paths(), ["/"])
 
-    def test_the_engines_restrictions_are_on_in_the_running_client(self):
-        self.start()
+        # The music host's home now redirects to another host, which raises
+        # no BeforeNavigate2: the client's own address leaves the window on
+        # the blank page and the other address at the default browser once,
+        # as the server sent it.
+        landing = WEB + "/landing?q=%E4%B9%90%20box"
+        vel.hosts_route(path="/", host="music", status=302, headers={"Location": landing})
+        self.assertEqual(command(NAVIGATE, MUSIC + "/"), 0)
+        self.assertTrue(vel.wait_until(lambda: command(AT, "about:blank") == 1, 30), "not on the blank page")
+        marker = WEB + "/after-the-redirect"
+        self.assertEqual(command(NAVIGATE, marker), 0)
+        self.assertTrue(vel.wait_until(lambda: self.browser.opened()[2:] == [landing, marker], 30),
+                        self.browser.opened())
+        # The tray's show command tries the site again, without autoplay.
+        vel.hosts_reset()
+        drive("send", self.menu, WM_MOUSEMOVE, ICON_ID, DOUBLE_CLICK)
+        self.assertTrue(vel.wait_until(lambda: command(AT, MUSIC + "/?autoplay=0") == 1, 30), music_paths())
+
+        # The engine's restrictions are on in the running client.
         off = [name for name, number in HARDENING.items() if command(FEATURE_ON, number) != 1]
         self.assertEqual(off, [], "switches not on in the client's process")
         self.assertEqual(command(FEATURE_ON, LEFT_AS_IT_IS), 0)
