@@ -120,8 +120,11 @@ TEST_F(SiteTest, OnlyTheListedControlsRunAndOnlyOnTheSitesPages) {
                                                   sizeof policy, reinterpret_cast<BYTE*>(const_cast<CLSID*>(r.control)),
                                                   r.control ? sizeof(CLSID) : 0, PUAF_DEFAULT, 0);
     EXPECT_EQ(hr, r.hr) << std::hex << r.action << " on " << std::string(r.page.begin(), r.page.end());
-    if (hr == S_OK) EXPECT_EQ(policy, static_cast<DWORD>(URLPOLICY_ALLOW)) << std::hex << r.action;
-    if (hr == S_FALSE) EXPECT_EQ(policy, static_cast<DWORD>(URLPOLICY_DISALLOW)) << std::hex << r.action;
+    if (hr == S_OK) {
+      EXPECT_EQ(policy, static_cast<DWORD>(URLPOLICY_ALLOW)) << std::hex << r.action;
+    } else if (hr == S_FALSE) {
+      EXPECT_EQ(policy, static_cast<DWORD>(URLPOLICY_DISALLOW)) << std::hex << r.action;
+    }
   }
 
   // A control a script makes by name is confirmed the same way.
