@@ -385,6 +385,23 @@ Function ${UN}IsPlainName
   Exch $R0
 FunctionEnd
 
+; 1 on the stack when the line of a file list on the stack names a file an
+; installer may have written: a plain name, and not the user's cfg.xml, the
+; list or the mark.
+Function ${UN}IsListable
+  Exch $R0
+  ${If} $R0 == "cfg.xml"
+  ${OrIf} $R0 == "${FILE_LIST}"
+  ${OrIf} $R0 == "${REMOVED_MARK}"
+    StrCpy $R0 0
+  ${Else}
+    Push $R0
+    Call ${UN}IsPlainName
+    Pop $R0
+  ${EndIf}
+  Exch $R0
+FunctionEnd
+
 
 !macroend
 !insertmacro VelShared ""
@@ -747,7 +764,7 @@ Function WriteFileList
         ${EndIf}
         ${TrimNewLines} $R2 $R2
         Push $R2
-        Call IsPlainName
+        Call IsListable
         Pop $R3
         ${If} $R3 = 1
         ${AndIf} $R2 != "velBox.exe"
@@ -1012,11 +1029,9 @@ Function un.RemoveListed
       ${EndIf}
       ${TrimNewLines} $R1 $R1
       Push $R1
-      Call un.IsPlainName
+      Call un.IsListable
       Pop $R2
       ${If} $R2 = 1
-      ${AndIf} $R1 != "cfg.xml"
-      ${AndIf} $R1 != "${REMOVED_MARK}"
         Push $R1
         Call un.RemoveProgram
       ${EndIf}
