@@ -125,11 +125,13 @@ def scrub():
     """Leaves no installation behind, whatever a test did."""
     values = reg_values(UNINST_KEY)
     locations = {PF}
+    # Only the installation's uninstaller takes the entry with it.
     if values and values.get("InstallLocation"):
-        locations.add(unix_path(values["InstallLocation"]))
+        recorded = unix_path(values["InstallLocation"])
+        locations.add(recorded)
+        if (recorded / "uninst.exe").exists():
+            uninstall(recorded)
     for loc in locations:
-        if (loc / "uninst.exe").exists() and values is not None:
-            uninstall(loc)
         shutil.rmtree(loc, ignore_errors=True)
     vel.reg("delete", UNINST_KEY, "/f", "/reg:32")
     reg_delete_value(RUN_LM, SITE)
