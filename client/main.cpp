@@ -5,6 +5,7 @@
 #include "client/startup/modMain.h"
 #include "common/product.h"
 #include "common/win/files.h"
+#include "common/win/installation.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
 #include "common/win/paths.h"
@@ -36,8 +37,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // An update cut off between moving a running program's file aside and
   // putting the new one in its place leaves nothing to start the client
   // from; this client runs on from the file moved aside and gives it its
-  // name back on its way out.
-  for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
-    win::RestoreSetAside(win::AppFile(win::W(file)));
+  // name back on its way out. Not after an uninstall: nothing comes back.
+  if (!win::RemovedUnder(win::AppFolder()))
+    for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
+      win::RestoreSetAside(win::AppFile(win::W(file)));
   return code;
 }

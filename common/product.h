@@ -15,6 +15,10 @@ inline constexpr char16_t kIconFile[] = u"\\Icon.ico";
 inline constexpr char16_t kClientFile[] = u"\\velBox.exe";
 inline constexpr char16_t kUpdaterFile[] = u"\\velUpdate.exe";
 inline constexpr char16_t kDownloadFolder[] = u"\\DownTmp\\";
+// Written by the uninstaller into the folder before it removes anything,
+// cleared by the next install: a program still running from the folder
+// after its uninstall finds it there (win::RemovedUnder).
+inline constexpr char16_t kRemovedMark[] = u"\\uninstalled.mark";
 
 // The installation's uninstall entry, in the 32-bit view of the registry:
 // under HKEY_CURRENT_USER for the per-user installer, under

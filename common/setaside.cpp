@@ -29,12 +29,13 @@ bool TakeNumber(std::u16string_view& s, std::uint64_t& value) {
   return n > 0;
 }
 
-// The tick of "<name>.<pid>-<tick>.old", when the entry is one.
-std::optional<std::uint64_t> TickOf(std::u16string_view entry, std::u16string_view name) {
+// The tick of "<name>.<pid>-<tick>.old", when the entry is one; `pid` gets
+// the process id.
+std::optional<std::uint64_t> TickOf(std::u16string_view entry, std::u16string_view name, std::uint64_t& pid) {
   if (entry.size() <= name.size() + 1 || !SameName(entry.substr(0, name.size()), name) || entry[name.size()] != u'.')
     return std::nullopt;
   std::u16string_view rest = entry.substr(name.size() + 1);
-  std::uint64_t pid = 0, tick = 0;
+  std::uint64_t tick = 0;
   if (!TakeNumber(rest, pid) || rest.empty() || rest.front() != u'-') return std::nullopt;
   rest.remove_prefix(1);
   if (!TakeNumber(rest, tick) || !SameName(rest, u".old")) return std::nullopt;
@@ -43,15 +44,21 @@ std::optional<std::uint64_t> TickOf(std::u16string_view entry, std::u16string_vi
 
 }  // namespace
 
-bool IsAsideOf(std::u16string_view entry, std::u16string_view name) { return TickOf(entry, name).has_value(); }
+bool IsAsideOf(std::u16string_view entry, std::u16string_view name) {
+  std::uint64_t pid = 0;
+  return TickOf(entry, name, pid).has_value();
+}
 
 std::optional<std::u16string> AsideToRestore(std::u16string_view name, const std::vector<std::u16string>& entries) {
   std::optional<std::u16string> best;
   std::uint64_t bestTick = 0;
   for (const auto& e : entries) {
     if (SameName(e, name)) return std::nullopt;
-    const auto tick = TickOf(e, name);
-    if (tick && (!best || *tick > bestTick)) {
+    std::uint64_t pid = 0;
+    const auto tick = TickOf(e, name, pid);
+    // Process id 0 (no installer has it) marks a file the uninstaller moved
+    // aside: the product was removed, and its name stays free.
+    if (tick && pid != 0 && (!best || *tick > bestTick)) {
       best = e;
       bestTick = *tick;
     }

@@ -18,7 +18,8 @@ bool IsAsideOf(std::u16string_view entry, std::u16string_view name);
 
 // Which entry of a folder listing gives "<name>" back: none while "<name>"
 // is there or nothing was moved aside; else the one moved aside last (the
-// largest tick), a whole copy of the program as it was.
+// largest tick), a whole copy of the program as it was. A file the
+// uninstaller moved aside ("<name>.0-<tick>.old") never gives its name back.
 std::optional<std::u16string> AsideToRestore(std::u16string_view name, const std::vector<std::u16string>& entries);
 
 }  // namespace setaside

@@ -102,6 +102,9 @@ void frmMain::Form_Load() {
     ReadUpdateInfo();
     // With a key built in, an offer without a good signature is no update.
     if (bEndRequested || !OfferAccepted()) return false;
+    // Only the installation updates itself; a copy or a portable run has
+    // checked and ends here (and the launch asks once more).
+    if (!ProductInstalled()) return false;
     // Nothing complete to start (a bad name, an error page, a broken, silent
     // or endless download, not the signed installer): the updater ends
     // without showing anything.

@@ -1,6 +1,7 @@
 #include "updater/modCheckUpdate.h"
 
 #include <shellapi.h>
+#include <bcrypt.h>
 
 #include <algorithm>
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "common/product.h"
 #include "common/win/files.h"
+#include "common/win/heldfolder.h"
 #include "common/win/inet.h"
 #include "common/win/installation.h"
 #include "common/win/msgloop.h"
@@ -101,32 +103,30 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
   return path;
 }
 
-bool FileSizeOf(const std::wstring& path, std::uint64_t& size) {
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a)) return false;
-  size = (static_cast<std::uint64_t>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
-  return true;
+// A name for a temporary file of ours in the download folder.
+std::wstring TemporaryName() {
+  std::uint64_t random = 0;
+  if (!BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&random), sizeof random,
+                                        BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    random = (static_cast<std::uint64_t>(::GetCurrentProcessId()) << 32) ^ ::GetTickCount64();
+  return win::W(updatelogic::OwnTemporaryName(random));
 }
 
-// Whether a file can be made in the folder; the probe goes when closed.
-bool CanWriteIn(const std::wstring& dir) {
-  win::UniqueFile probe(::CreateFileW(win::TempPathBeside(dir + L"\\probe").c_str(), GENERIC_WRITE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-  return static_cast<bool>(probe);
-}
-
-// The download folder, made when it is missing (one level). Something else
-// of that name is left alone, and a folder the user may not write (one an
-// administrator's updater made) is no place to download to: the installer
-// is not asked for.
-bool EnsureDownDir() {
+// The download folder beside the updater, held while the updater works in
+// it (win::HeldFolder); with `create`, made first when it is missing (one
+// level). Something else of that name, or a link, is no place to work in.
+win::HeldFolder HoldDownDir(bool create) {
   const std::wstring dir = WithoutTrailingSeparator(DownDir);
-  if (dir.empty()) return false;
-  const DWORD attrs = ::GetFileAttributesW(dir.c_str());
-  if (attrs != INVALID_FILE_ATTRIBUTES) return (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0 && CanWriteIn(dir);
-  if (::CreateDirectoryW(dir.c_str(), nullptr)) return true;
-  return win::IsDirectory(dir) && CanWriteIn(dir);
+  const size_t slash = dir.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  if (create && ::GetFileAttributesW(dir.c_str()) == INVALID_FILE_ATTRIBUTES) ::CreateDirectoryW(dir.c_str(), nullptr);
+  return win::HeldFolder::Open(dir.substr(0, slash), dir.substr(slash + 1));
 }
+
+// Whether a file can be made in the folder: one the user may not write (an
+// administrator's updater made it) is no place to download to, and the
+// installer is not asked for. The probe goes when closed.
+bool CanWriteIn(const win::HeldFolder& dir) { return static_cast<bool>(dir.CreateNew(TemporaryName(), true)); }
 
 // Appends go to memory first and reach the file in large writes; the file
 // gets the same bytes in the same order.
@@ -159,11 +159,15 @@ win::UniqueFile OpenHeld(const std::wstring& path) {
                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-bool HasSignedHash(const std::wstring& path) {
-  if (!bOfferSigned) return false;
-  const win::UniqueFile file = OpenHeld(path);
+// Whether the installer open on `file` may be started: not empty, of the
+// announced size and, with a key, of the signed hash.
+bool IsUsable(HANDLE file) {
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size) || !updatelogic::IsUsableInstaller(static_cast<std::uint64_t>(size.QuadPart), FileSize))
+    return false;
+  if (PublicKey.empty()) return true;
   signedoffer::Digest got{};
-  return file && modVerify::HashFile(file.get(), got) && got == InstallerSha256;
+  return bOfferSigned && modVerify::HashFile(file, got) && got == InstallerSha256;
 }
 
 std::vector<std::u16string> U16(const std::vector<std::wstring>& parts) {
@@ -201,29 +205,10 @@ void CheckSignature(std::u16string_view manifest) {
 // --- leftovers -------------------------------------------------------------
 
 int ClearLeftovers() {
-  const std::wstring dir = WithoutTrailingSeparator(DownDir);
-  const std::wstring parent = WithoutTrailingSeparator(win::AppFolder());
-  // The folder must be the one beside the updater, not one a link leads to.
-  const DWORD attrs = ::GetFileAttributesW(dir.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_REPARSE_POINT) || !(attrs & FILE_ATTRIBUTE_DIRECTORY))
-    return 0;
-  const std::wstring parentFinal = win::FinalPath(parent);
-  const std::wstring dirFinal = win::FinalPath(dir);
-  const size_t slash = dir.find_last_of(L"\\");
-  if (parentFinal.empty() || slash == std::wstring::npos ||
-      ::CompareStringOrdinal(dirFinal.c_str(), -1, (parentFinal + dir.substr(slash)).c_str(), -1, TRUE) != CSTR_EQUAL)
-    return 0;
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW fd;
-  win::UniqueFind find(::FindFirstFileW((dir + L"\\*.tmp").c_str(), &fd));
-  if (!find) return 0;
-  do {
-    if (updatelogic::IsOwnTemporaryName(win::U(fd.cFileName))) names.push_back(fd.cFileName);
-  } while (::FindNextFileW(find.get(), &fd));
-  find.reset();
+  const win::HeldFolder dir = HoldDownDir(false);
   int cleared = 0;
-  for (const auto& name : names)
-    if (win::IsPlainFileIn(dirFinal, dir, name) && ::DeleteFileW((dir + L"\\" + name).c_str())) ++cleared;
+  for (const auto& name : dir.Names())
+    if (updatelogic::IsOwnTemporaryName(win::U(name)) && dir.DeletePlainFile(name)) ++cleared;
   return cleared;
 }
 
@@ -316,10 +301,9 @@ bool OfferAccepted() { return PublicKey.empty() || bOfferSigned; }
 bool DownFileExists() {
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
   const std::wstring path = InstallerPath();
-  std::uint64_t size = 0;
-  if (!win::IsNormalFile(path) || !FileSizeOf(path, size) || !updatelogic::IsUsableInstaller(size, FileSize))
-    return false;
-  return PublicKey.empty() || HasSignedHash(path);
+  if (!win::IsNormalFile(path)) return false;
+  const win::UniqueFile file = OpenHeld(path);
+  return file && IsUsable(file.get());
 }
 
 namespace {
@@ -345,13 +329,13 @@ DownloadResult DownloadFile(const std::wstring& address) {
   if (!OfferAccepted()) return DownloadResult::kNotAccepted;
   // The name comes over plain HTTP: it must not reach outside the folder.
   if (!updatelogic::IsPlainFileName(win::U(ExeName))) return DownloadResult::kBadName;
-  if (!EnsureDownDir()) return DownloadResult::kFolderUnusable;
+  // Held from before the first byte until the installer has its name.
+  const win::HeldFolder dir = HoldDownDir(true);
+  if (!dir || !CanWriteIn(dir)) return DownloadResult::kFolderUnusable;
 
   std::unique_ptr<transfer::Transfer> t = StartDownload(address);
   if (!t) return DownloadResult::kOpenFailed;
 
-  const std::wstring target = InstallerPath();
-  const std::wstring temp = win::TempPathBeside(target);
   updatelogic::TransferFacts facts;
   win::UniqueFile file;
   std::optional<BufferedFile> out;
@@ -389,7 +373,7 @@ DownloadResult DownloadFile(const std::wstring& address) {
       if (FileSize <= 0)  // nothing announced: the server's length, when it gives one
         deadline = began + updatelogic::DownloadDeadlineMs(g_deadlineBaseMs, FileSize, p.contentLength);
       if (p.status != 200) break;  // an error page is not an installer
-      file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      file = dir.CreateNew(TemporaryName());
       facts.fileMade = static_cast<bool>(file);
       if (!file) break;
       out.emplace(file.get());
@@ -422,7 +406,6 @@ DownloadResult DownloadFile(const std::wstring& address) {
   t.reset();
   if (out && !out->Flush()) facts.written = false;
   out.reset();
-  file.reset();
 
   if (hasher && facts.written && updatelogic::IsCompleteDownload(facts.outcome, FileSize)) {
     signedoffer::Digest got{};
@@ -430,35 +413,35 @@ DownloadResult DownloadFile(const std::wstring& address) {
   }
   const DownloadResult result = updatelogic::DecideDownload(facts, FileSize);
   if (result != DownloadResult::kStored) {
-    if (facts.fileMade) ::DeleteFileW(temp.c_str());
+    if (file) win::HeldFolder::DeleteOpen(file.get());
     return result;
   }
   // Only the whole (and signed) installer gets the name it is started
   // under, once it is on the disk; it is checked once more, held, before
   // it is started.
-  if (!win::FlushToDisk(temp) || !win::ReplaceInOneStep(temp, target)) {
-    ::DeleteFileW(temp.c_str());
+  if (!::FlushFileBuffers(file.get()) || !dir.RenameInto(file.get(), ExeName)) {
+    win::HeldFolder::DeleteOpen(file.get());
     return DownloadResult::kNotPlaced;
   }
   return DownloadResult::kStored;
 }
 
 bool ProductInstalled() {
-  if (!win::IsNormalFile(win::AppFile(win::W(product::kClientFile)))) return false;
-  win::UniqueKey key;
-  return win::OpenUninstallKey(KEY_QUERY_VALUE, key) != nullptr;
+  return win::IsNormalFile(win::AppFile(win::W(product::kClientFile))) && win::IsTheInstallation(win::AppFolder());
 }
 
 bool LaunchDownFile(HWND owner) {
-  if (!ProductInstalled()) return false;
-  // Held from the check until the shell has started it.
-  win::UniqueFile held;
-  if (!PublicKey.empty()) {
-    if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
-    held = OpenHeld(InstallerPath());
-    if (!held) return false;
-  }
-  if (!DownFileExists()) return false;  // nothing complete (or not the signed installer) to start
+  if (!ProductInstalled() || !updatelogic::IsPlainFileName(win::U(ExeName))) return false;
+  // The folder and the file are held from the check until the shell has
+  // started it: neither can be swapped or changed meanwhile.
+  const win::HeldFolder dir = HoldDownDir(false);
+  const win::UniqueFile held = dir ? dir.OpenPlainFile(ExeName, GENERIC_READ) : win::UniqueFile();
+  // Nothing complete (or not the signed installer) to start; a hidden or
+  // system file counts as absent, as in DownFileExists.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!held || !::GetFileInformationByHandle(held.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) || !IsUsable(held.get()))
+    return false;
   const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
   return reinterpret_cast<INT_PTR>(r) > 32;
 }

@@ -40,8 +40,10 @@ std::wstring GetHttpText(const std::wstring& address);
 
 // Deletes the temporary files that earlier runs, killed on their way, left
 // directly in DownDir (updatelogic::IsOwnTemporaryName: never an installer,
-// never a file of another name); a DownDir that is no real folder of its
-// own, or an entry that is a link, is not touched. How many went.
+// never a file of another name), each checked and deleted through its own
+// handle while DownDir is held (win::HeldFolder); a DownDir that is no real
+// folder of its own, or an entry that is a link, is not touched. How many
+// went.
 int ClearLeftovers();
 
 bool ReadLocalVersion();   // fills LocalVer from "cfg.xml" beside the updater
@@ -60,25 +62,27 @@ bool OfferAccepted();
 bool DownFileExists();
 
 using DownloadResult = updatelogic::DownloadResult;
-// Fetches the address into a temporary file in DownDir and gives it the
-// installer's name only when the download is complete (and, with a key, of
-// the signed hash). A download that receives nothing for the stall limit,
+// Fetches the address into a temporary file in DownDir (a name of
+// updatelogic::OwnTemporaryName, made and renamed through DownDir's handle,
+// which is held throughout) and gives it the installer's name only when the
+// download is complete (and, with a key, of the signed hash). A download that receives nothing for the stall limit,
 // or takes longer than its size allows (updatelogic::DownloadDeadlineMs),
 // is given up on; the reading runs on a worker thread so that a server
 // that goes quiet or trickles cannot hold the updater. The transfer has
 // ended when it returns, and nothing of it is left unless it is stored.
 DownloadResult DownloadFile(const std::wstring& address);
 
-// The product this updater belongs to is still installed: its client is
-// beside it and its uninstall entry exists. An uninstall that ran while the
-// updater was at work leaves neither, and an installer started then would
-// bring the product back.
+// This updater's folder is the installation (win::IsTheInstallation) and
+// its client is beside it. Only then is an installer downloaded or
+// started: a copy of the installation or a portable run would move the
+// installation to itself, and after an uninstall that ran while the
+// updater was at work an installer would bring the product back.
 bool ProductInstalled();
 
-// Starts the installer through the shell when DownFileExists() and the
-// product is still installed; true when
-// the shell accepted it. With a key, the file is held against writes from
-// the check of its hash until it has been started.
+// Starts the installer through the shell when the product is installed
+// here and the installer is usable (as DownFileExists() asks); true when
+// the shell accepted it. DownDir and the file are held, the file against
+// writes, from the check until it has been started.
 bool LaunchDownFile(HWND owner);
 
 // --- seams for the tests -------------------------------------------------

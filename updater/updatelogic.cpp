@@ -344,20 +344,50 @@ bool IsRedirectStatus(unsigned status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+namespace {
+
+constexpr std::u16string_view kTemporaryPrefix = u"~velUpdate-";
+constexpr std::u16string_view kTemporarySuffix = u".tmp";
+constexpr size_t kRandomDigits = 16;
+
+// Decimal digits as a number prints them: no sign, no leading zero.
+bool IsPrintedNumber(std::u16string_view s) {
+  if (s.empty() || s.size() > 10 || s.front() == u'0') return false;
+  std::u16string_view rest = s;
+  return SkipDigits(rest) && rest.empty();
+}
+
+bool EndsWithNoCase(std::u16string_view s, std::u16string_view suffix) {
+  return s.size() >= suffix.size() && StartsWithNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+}  // namespace
+
+std::u16string OwnTemporaryName(std::uint64_t random) {
+  std::u16string name(kTemporaryPrefix);
+  for (int shift = 60; shift >= 0; shift -= 4) name += u"0123456789abcdef"[(random >> shift) & 0xF];
+  return name + std::u16string(kTemporarySuffix);
+}
+
 bool IsOwnTemporaryName(std::u16string_view name) {
-  constexpr std::u16string_view kTail = u".tmp";
-  if (name.size() <= kTail.size() || name.substr(name.size() - kTail.size()) != kTail) return false;
-  std::u16string_view rest = name.substr(0, name.size() - kTail.size());
-  // "<base>.<pid>-<n>", read from the end.
+  if (name.size() <= kTemporarySuffix.size() || name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix)
+    return false;
+  std::u16string_view rest = name.substr(0, name.size() - kTemporarySuffix.size());
+  if (rest.substr(0, kTemporaryPrefix.size()) == kTemporaryPrefix) {
+    rest.remove_prefix(kTemporaryPrefix.size());
+    return rest.size() == kRandomDigits &&
+           rest.find_first_not_of(u"0123456789abcdef") == std::u16string_view::npos;
+  }
+  // The names earlier updaters gave: "<installer>.exe.<pid>-<n>.tmp" for a
+  // download, "probe.<pid>-<n>.tmp" for a write probe, the numbers as
+  // printed.
   const size_t dash = rest.rfind(u'-');
-  if (dash == std::u16string_view::npos) return false;
-  std::u16string_view counter = rest.substr(dash + 1);
-  if (!SkipDigits(counter) || !counter.empty()) return false;
+  if (dash == std::u16string_view::npos || !IsPrintedNumber(rest.substr(dash + 1))) return false;
   rest = rest.substr(0, dash);
   const size_t dot = rest.rfind(u'.');
-  if (dot == std::u16string_view::npos || dot == 0) return false;
-  std::u16string_view pid = rest.substr(dot + 1);
-  return SkipDigits(pid) && pid.empty() && IsPlainFileName(rest.substr(0, dot));
+  if (dot == std::u16string_view::npos || !IsPrintedNumber(rest.substr(dot + 1))) return false;
+  const std::u16string_view base = rest.substr(0, dot);
+  return base == u"probe" || (base.size() > 4 && EndsWithNoCase(base, u".exe") && IsPlainFileName(base));
 }
 
 bool MoreThanAnnounced(std::uint64_t bytes, const std::optional<std::uint64_t>& contentLength,

@@ -73,9 +73,16 @@ bool IsWebAddress(std::u16string_view address);
 // Whether a redirect's status is one that names a new address to fetch.
 bool IsRedirectStatus(unsigned status);
 
-// True for a temporary file of the updater's own making in the download
-// folder: "<name>.<pid>-<n>.tmp", a download or a write probe that an
-// earlier run left when it was killed.
+// The name of a temporary file of the updater in the download folder (a
+// download under way, a write probe): "~velUpdate-" and 16 hexadecimal
+// digits of `random`, which no file of the user's has.
+std::u16string OwnTemporaryName(std::uint64_t random);
+
+// True for a temporary file of the updater's own making that a killed run
+// left in the download folder: a name of OwnTemporaryName, or exactly one
+// that earlier updaters gave ("<installer>.exe.<pid>-<n>.tmp",
+// "probe.<pid>-<n>.tmp", numbers without a leading zero). A user's
+// "report.2023-01.tmp" is none.
 bool IsOwnTemporaryName(std::u16string_view name);
 
 // What a download must satisfy to be kept as the installer.

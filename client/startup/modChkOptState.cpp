@@ -5,6 +5,8 @@
 #include "client/integration/modAutoRun.h"
 #include "client/integration/modCreDeskLink.h"
 #include "client/startup/modOpertXml.h"
+#include "common/win/installation.h"
+#include "common/win/paths.h"
 
 namespace modChkOptState {
 
@@ -18,6 +20,9 @@ bool IsAutoRunSet() {
 }
 
 void ApplyOptions() {
+  // The product was uninstalled under this client: nothing of it may come
+  // back, neither the file nor the log-on value nor the shortcut.
+  if (win::RemovedUnder(win::AppFolder())) return;
   if (!modOpertXml::ConfigFileExists()) modOpertXml::EnsureConfigFile();
 
   const std::wstring autorun = modOpertXml::ReadConfigKey(L"autorun");

@@ -15,7 +15,8 @@ bool IsAutoRunSet();
 
 // Creates "cfg.xml" when absent, then applies "autorun", "closetotray" and
 // "shortlnk" in this order, each read anew. Only "1" and "0" count; any
-// other text leaves that option as it is. Failures are silent.
+// other text leaves that option as it is. Failures are silent. Does nothing
+// once the installation was removed under the client (win::RemovedUnder).
 void ApplyOptions();
 
 }  // namespace modChkOptState

@@ -5,6 +5,7 @@
 
 #include "common/product.h"
 #include "common/win/files.h"
+#include "common/win/installation.h"
 #include "common/win/owners.h"
 #include "common/win/paths.h"
 #include "common/win/winstr.h"
@@ -127,6 +128,7 @@ bool ConfigFileExists() { return win::IsNormalFile(ConfigPath()); }
 bool EnsureConfigFile() {
   const std::wstring path = ConfigPath();
   if (win::IsNormalFile(path)) return true;
+  if (win::RemovedUnder(win::AppFolder())) return false;
   win::ComScope com;
   ComPtr<IXMLDOMDocument> doc = NewDocument();
   if (!doc) return false;
@@ -163,7 +165,7 @@ std::wstring ReadConfigKey(const std::wstring& key) {
 
 bool WriteConfigKey(const std::wstring& key, const std::wstring& value) {
   const std::wstring path = ConfigPath();
-  if (!win::IsNormalFile(path)) return false;
+  if (!win::IsNormalFile(path) || win::RemovedUnder(win::AppFolder())) return false;
   win::ComScope com;
   ComPtr<IXMLDOMDocument> doc = LoadDocument(path, false);
   if (!doc) return false;

@@ -1,5 +1,7 @@
 // "cfg.xml" beside the client: the three options and the installed version.
-// Every call opens and parses the file anew; nothing is cached.
+// Every call opens and parses the file anew; nothing is cached. Nothing is
+// written once the installation was removed under the client
+// (win::RemovedUnder).
 #pragma once
 
 #include <string>

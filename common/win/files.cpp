@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "common/setaside.h"
@@ -76,13 +77,44 @@ std::wstring FinalPath(const std::wstring& path) {
   }
 }
 
-bool IsPlainFileIn(const std::wstring& folderFinal, const std::wstring& folder, const std::wstring& name) {
-  if (folderFinal.empty()) return false;
-  const std::wstring path = folder + L"\\" + name;
-  const DWORD attrs = ::GetFileAttributesW(path.c_str());
-  if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) return false;
-  return ::CompareStringOrdinal(FinalPath(path).c_str(), -1, (folderFinal + L"\\" + name).c_str(), -1, TRUE) ==
-         CSTR_EQUAL;
+namespace {
+
+// FILE_ID_INFO of Windows 8 and later (the headers offer it only to
+// programs that require those); older systems refuse the class.
+struct FileIdInformation {
+  ULONGLONG VolumeSerialNumber;
+  BYTE FileId[16];
+};
+constexpr FILE_INFO_BY_HANDLE_CLASS kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// A folder opened as itself for its identity only: no access beyond its
+// attributes, any sharing, so that nobody else's work is in the way.
+UniqueFile OpenFolderForIdentity(const std::wstring& path) {
+  UniqueFile h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h && (!::GetFileInformationByHandle(h.get(), &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)))
+    h.reset();
+  return h;
+}
+
+}  // namespace
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  if (a.empty() || b.empty()) return false;
+  const UniqueFile ha = OpenFolderForIdentity(a);
+  const UniqueFile hb = OpenFolderForIdentity(b);
+  if (!ha || !hb) return false;
+  // The 128-bit id where the system has it (ReFS needs all of it), else
+  // the volume serial number and 64-bit index every version gives.
+  FileIdInformation ia, ib;
+  if (::GetFileInformationByHandleEx(ha.get(), kFileIdInfo, &ia, sizeof ia) &&
+      ::GetFileInformationByHandleEx(hb.get(), kFileIdInfo, &ib, sizeof ib))
+    return ia.VolumeSerialNumber == ib.VolumeSerialNumber && std::memcmp(ia.FileId, ib.FileId, sizeof ia.FileId) == 0;
+  BY_HANDLE_FILE_INFORMATION fa, fb;
+  return ::GetFileInformationByHandle(ha.get(), &fa) && ::GetFileInformationByHandle(hb.get(), &fb) &&
+         fa.dwVolumeSerialNumber == fb.dwVolumeSerialNumber && fa.nFileIndexHigh == fb.nFileIndexHigh &&
+         fa.nFileIndexLow == fb.nFileIndexLow;
 }
 
 bool RestoreSetAside(const std::wstring& path) {

@@ -32,12 +32,11 @@ bool ReplaceInOneStep(const std::wstring& source, const std::wstring& target);
 // it cannot be opened.
 std::wstring FinalPath(const std::wstring& path);
 
-// True when `name` in the folder whose FinalPath is `folderFinal` is a
-// regular file lying there itself: no folder, no reparse point (junction,
-// symbolic link), and resolved to that very place (Wine shows a symbolic
-// link to a file as a plain file but resolves it to its target). Only such
-// a file may be deleted without reaching through a link.
-bool IsPlainFileIn(const std::wstring& folderFinal, const std::wstring& folder, const std::wstring& name);
+// True when both paths name the same existing folder, whatever their
+// spelling (short or long names, case, separators, "\\?\"): both opened,
+// the same volume and the same file id. A copy, or a folder that cannot be
+// opened, is not the same.
+bool SameFolder(const std::wstring& a, const std::wstring& b);
 
 // Gives the program file at `path` its name back when an update was cut off
 // after moving it aside and before putting the new one there

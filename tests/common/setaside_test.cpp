@@ -26,6 +26,9 @@ TEST(SetAside, TheNameComesBackOnlyWhenItIsMissing) {
   // The one moved aside last, whatever the order of the listing.
   EXPECT_EQ(AsideToRestore(u"velBox.exe", {u"velBox.exe.9-300.old", u"velBox.exe.12-4000.old", u"velBox.exe.3-20.old"}),
             u"velBox.exe.12-4000.old");
+  // Moved aside by an uninstall: the product is gone and stays gone.
+  EXPECT_EQ(AsideToRestore(u"velBox.exe", {u"velBox.exe.0-900.old"}), std::nullopt);
+  EXPECT_EQ(AsideToRestore(u"velBox.exe", {u"velBox.exe.0-900.old", u"velBox.exe.5-20.old"}), u"velBox.exe.5-20.old");
 }
 
 }  // namespace

@@ -49,10 +49,16 @@ NEXT_BUILD = Path(os.environ.get("VELBOX_NEXT_BUILD", vel.BUILD / "next-version"
 NEXT_INSTALLER = NEXT_BUILD / f"VelmoraSetup-{NEXT_VERSION}.exe"
 NEXT_INSTALLER_SILENT = NEXT_BUILD / "installer-test" / f"VelmoraSetup-{NEXT_VERSION}.exe"
 STANDIN = vel.BUILD / "tray_window_standin.exe"
+FSDRIVER = vel.BUILD / "fsdriver.exe"
 TRAYDRIVER = vel.BUILD / "traydriver.exe"
 TRAY_ICON_ID = 88888
 _ICON = vel.ROOT / "artwork" / "Icon.ico"
 SHIPPED_ICON = _ICON if _ICON.exists() else vel.BUILD / "generated" / "placeholder-Icon.ico"
+# What an installation holds, the files its list names, and the mark an
+# uninstall leaves in a folder it could not remove.
+INSTALLED = ["Icon.ico", "uninst.exe", "uninst.lst", "velBox.exe", "velUpdate.exe"]
+LISTED = ["velBox.exe", "velUpdate.exe", "Icon.ico", "uninst.exe"]
+MARK = "uninstalled.mark"
 
 
 # --- Wine's registry and file system ----------------------------------------
@@ -119,11 +125,13 @@ def scrub():
     """Leaves no installation behind, whatever a test did."""
     values = reg_values(UNINST_KEY)
     locations = {PF}
+    # Only the installation's uninstaller takes the entry with it.
     if values and values.get("InstallLocation"):
-        locations.add(unix_path(values["InstallLocation"]))
+        recorded = unix_path(values["InstallLocation"])
+        locations.add(recorded)
+        if (recorded / "uninst.exe").exists():
+            uninstall(recorded)
     for loc in locations:
-        if (loc / "uninst.exe").exists() and values is not None:
-            uninstall(loc)
         shutil.rmtree(loc, ignore_errors=True)
     vel.reg("delete", UNINST_KEY, "/f", "/reg:32")
     reg_delete_value(RUN_LM, SITE)
@@ -186,7 +194,7 @@ def options_in(cfg):
 
 class Base(unittest.TestCase):
     def setUp(self):
-        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, NEXT_INSTALLER_SILENT, STANDIN, TRAYDRIVER):
+        for f in (INSTALLER, INSTALLER_SILENT, NEXT_INSTALLER, NEXT_INSTALLER_SILENT, STANDIN, TRAYDRIVER, FSDRIVER):
             self.assertTrue(f.exists(), f"{f} is not built")
         self.programs = []
         base = vel.DRIVE_C / "velbox-tests"
@@ -235,7 +243,8 @@ class Base(unittest.TestCase):
             aside = [n for n in names if re.fullmatch(r"velBox\.exe\.\d+-\d+\.old", n)]
             self.assertEqual(len(aside), 1, names)
             names.remove(aside[0])
-        self.assertEqual(names, ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
+        self.assertEqual(names, ["Icon.ico", "uninst.exe", "uninst.lst", "velBox.exe", "velUpdate.exe"])
+        self.assertEqual((location / "uninst.lst").read_text().split(), LISTED)
         self.assertEqual((location / "velBox.exe").read_bytes(), (build / "velBox.exe").read_bytes())
         self.assertEqual((location / "velUpdate.exe").read_bytes(), (build / "velUpdate.exe").read_bytes())
         self.assertEqual((location / "Icon.ico").read_bytes(), SHIPPED_ICON.read_bytes())
@@ -326,6 +335,51 @@ class InstallTest(Base):
         self.assertFalse(elsewhere.exists())
 
 
+class TheInstallationTest(Base):
+    """The installation is the folder this user's entry records: a copy of
+    it with an installer in its DownTmp, an installer told to use a folder
+    of other files, or a folder named by its short name take nothing over."""
+
+    def test_a_stray_installer_or_a_used_folder_takes_nothing_over(self):
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        recorded = reg_values(UNINST_KEY)
+        # A copy of the installation (a backup) with an installer in its
+        # DownTmp, started as its updater would start one: by hand, as far
+        # as the installation is concerned, so it shows its pages.
+        copy = self.work / "备份"
+        shutil.copytree(PF, copy)
+        (copy / "DownTmp").mkdir()
+        stray = copy / "DownTmp" / INSTALLER.name
+        shutil.copyfile(INSTALLER, stray)
+        setup = self.start(stray)
+        window = vel.wait_until(lambda: xdotool("search", "--name", f"^{PRODUCT} 安装"), 30)
+        self.assertTrue(window, "the stray installer showed no page")
+        self.assertTrue(vel.wait_until(lambda: "安装目录" in xdotool("getwindowname", window.split()[0]), 30))
+        setup.kill()
+        self.assertEqual(reg_values(UNINST_KEY), recorded)
+        self.assertEqual(sorted(p.name for p in copy.iterdir()), sorted(INSTALLED + ["DownTmp"]))
+
+        # A folder the user already uses is refused, and its files stay.
+        used = self.work / "used"
+        used.mkdir()
+        (used / "Icon.ico").write_bytes(b"the user's icon")
+        (used / "cfg.xml").write_bytes(b"<another program's/>")
+        before = snapshot_tree(used)
+        self.assertEqual(install(INSTALLER, "/S", "/D=" + vel.windows_path(used)), 3)
+        self.assertEqual(snapshot_tree(used), before)
+        self.assertEqual(reg_values(UNINST_KEY), recorded)
+
+        # Named by its short (8.3) name, a folder is recorded by its long one.
+        chosen = self.work / "Velmora long folder name"
+        chosen.mkdir()
+        rc, short = vel.run_wine(str(FSDRIVER), "short", vel.windows_path(chosen))
+        short = short.strip()
+        self.assertEqual(rc, 0)
+        self.assertNotEqual(short.lower(), vel.windows_path(chosen).lower())
+        self.assertEqual(install(INSTALLER, "/S", "/D=" + short), 0)
+        self.assertEqual(reg_values(UNINST_KEY).get("InstallLocation"), vel.windows_path(chosen))
+
+
 class InteractiveTest(Base):
     def test_interactive_install_starts_the_client_at_its_end(self):
         setup = self.start(INSTALLER)
@@ -395,7 +449,7 @@ class RunningClientTest(Base):
         self.assertTrue(prog.running())
         self.assertEqual((PF / "velBox.exe").read_bytes(), STANDIN.read_bytes())
         self.assertEqual(reg_values(UNINST_KEY).get("DisplayVersion"), vel.VERSION)
-        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
+        self.assertEqual(sorted(p.name for p in PF.iterdir()), INSTALLED)
 
 
 class UninstallTest(Base):
@@ -446,12 +500,35 @@ class UninstallTest(Base):
         self.assertFalse(START_MENU_LINK.exists())
         self.assertEqual([p for p in (vel.DRIVE_C / "Program Files").iterdir() if "Velmora" in p.name], [])
 
+    def test_a_client_that_hangs_is_ended_before_anything_goes(self):
+        self.assertEqual(install(INSTALLER, "/S"), 0)
+        (PF / "cfg.xml").write_bytes(USER_CFG.format(vel.VERSION).encode())
+        # A window of the client's class that hangs too, of a program in
+        # another folder: not this installation's, neither asked nor ended.
+        other = self.work / "other"
+        other.mkdir()
+        shutil.copyfile(STANDIN, other / "velBox.exe")
+        other_log = self.work / "other.log"
+        elsewhere = self.start(other / "velBox.exe", vel.windows_path(other_log), "freeze")
+        self.assertTrue(vel.wait_until(lambda: other_log.exists() and "ready" in other_log.read_text(), 30))
+        prog, log = self.start_standin("freeze")
+        self.assertTrue(uninstall(), "the uninstaller did not finish")
+        self.assertTrue(vel.wait_until(lambda: not PF.exists(), 10), sorted(PF.rglob("*")))
+        # Ended by force (Wine reports no exit code of its own for that): it
+        # never got to its exit path ("gone"), nor will it.
+        prog.wait(10)
+        self.assertEqual(log.read_text().split(), ["ready"])
+        self.assertTrue(elsewhere.running())
+        self.assertEqual(other_log.read_text().split(), ["ready"])
+        self.assertIsNone(reg_values(UNINST_KEY))
+
     def test_files_the_user_put_there_keep_the_folder(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)
         (PF / "cfg.xml").write_bytes(b"<config/>")
         (PF / "我的歌单.txt").write_bytes(b"songs")
         self.assertTrue(uninstall())
-        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["我的歌单.txt"])
+        # The folder stays the product's (the mark): a reinstall may use it.
+        self.assertEqual(sorted(p.name for p in PF.iterdir()), [MARK, "我的歌单.txt"])
 
     def user_folder(self):
         """A folder of the user's files, some named as the updater names its
@@ -477,7 +554,7 @@ class UninstallTest(Base):
                 # The link is not the product's folder: it stays, and so does
                 # the install folder around it.
                 self.assertTrue(down.is_symlink())
-                self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp"])
+                self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp", MARK])
                 down.unlink()
                 shutil.rmtree(music)
 
@@ -488,6 +565,8 @@ class UninstallTest(Base):
         down.mkdir()
         (down / f"VelmoraSetup-{NEXT_VERSION}.exe").write_bytes(b"MZ offered")
         (down / f"VelmoraSetup-{NEXT_VERSION}.exe.96-1.tmp").write_bytes(b"MZ partial")
+        (down / "~velUpdate-00c0ffee00c0ffee.tmp").write_bytes(b"MZ partial")
+        (down / "report.2023-01.tmp").write_bytes(b"the user's")
         (down / "music").symlink_to(music)
         (down / "link.exe").symlink_to(music / "setup.exe")
         (down / "notes.txt").write_bytes(b"the user's")
@@ -495,9 +574,10 @@ class UninstallTest(Base):
         (down / "part" / "x.exe").write_bytes(b"MZ in a folder")
         self.assertTrue(uninstall(), "the uninstaller did not finish")
         self.assertEqual(snapshot_tree(music), before)
-        self.assertEqual(sorted(p.name for p in down.iterdir()), ["link.exe", "music", "notes.txt", "part"])
+        self.assertEqual(sorted(p.name for p in down.iterdir()),
+                         ["link.exe", "music", "notes.txt", "part", "report.2023-01.tmp"])
         self.assertEqual((down / "part" / "x.exe").read_bytes(), b"MZ in a folder")
-        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp"])
+        self.assertEqual(sorted(p.name for p in PF.iterdir()), ["DownTmp", MARK])
 
     def test_uninstall_while_the_updater_downloads_brings_nothing_back(self):
         self.assertEqual(install(INSTALLER, "/S"), 0)

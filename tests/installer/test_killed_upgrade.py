@@ -27,7 +27,7 @@ from tests.installer import test_installer as ti
 from tests.support import vel
 
 POINTS = int(os.environ.get("VELBOX_KILL_POINTS", "12"))
-PROGRAM_FILES = ("velBox.exe", "velUpdate.exe", "Icon.ico", "uninst.exe")
+PROGRAM_FILES = ("velBox.exe", "velUpdate.exe", "Icon.ico", "uninst.exe", "uninst.lst")
 WINESERVER_PID = vel.BUILD / "harness" / f"lane{vel.LANE}" / "wineserver.pid"
 
 

@@ -245,7 +245,7 @@ class StandardUserTest(unittest.TestCase):
         exe_win = app_win + "\\velBox.exe"
         command = f'"{exe_win}" /regstart'
         self.assertEqual(sorted(p.name for p in app.iterdir()),
-                         ["Icon.ico", "uninst.exe", "velBox.exe", "velUpdate.exe"])
+                         ["Icon.ico", "uninst.exe", "uninst.lst", "velBox.exe", "velUpdate.exe"])
         self.assertEqual((app / "Icon.ico").read_bytes(), SHIPPED_ICON.read_bytes())
         values = w.reg_values("HKCU\\" + UNINSTALL)
         self.assertEqual((values or {}).get("InstallLocation"), app_win)

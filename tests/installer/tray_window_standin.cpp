@@ -2,9 +2,11 @@
 // window of the client's tray window class that, asked to exit, leaves a
 // moment later, as a client going through its exit path does. Copied over
 // the installed velBox.exe, it also keeps that file in use while it runs.
-//   tray_window_standin.exe LOGFILE [ignore] [hold] [shown]
+//   tray_window_standin.exe LOGFILE [ignore] [hold] [shown] [freeze]
 // The log gets "ready" once the window is up, "asked" for each exit
 // request and "gone" just before the process ends. With "ignore" it stays;
+// with "freeze" it stops taking messages once it is up, as a program that
+// hangs does;
 // with "hold" it keeps its own file open without delete sharing, so that
 // the file can be neither replaced nor renamed while it runs; with "shown"
 // it also has a visible window of the client's main window class and title.
@@ -63,12 +65,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (!argv || argc < 2) return 2;
   g_log = argv[1];
-  bool hold = false, shown = false;
+  bool hold = false, shown = false, freeze = false;
   for (int i = 2; i < argc; ++i) {
     const std::wstring mode = argv[i];
     g_ignore |= mode == L"ignore";
     hold |= mode == L"hold";
     shown |= mode == L"shown";
+    freeze |= mode == L"freeze";
   }
   ::LocalFree(argv);
   win::UniqueFile self;
@@ -97,6 +100,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (!main) return 4;
   }
   Note("ready");
+  if (freeze) ::Sleep(INFINITE);
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);

@@ -298,10 +298,13 @@ class FirstStartTest(unittest.TestCase):
         work = Path(tempfile.mkdtemp(prefix="firststart-"))
         self.addCleanup(shutil.rmtree, work, True)
         publishing.publish(INSTALLER, work, version="99.0.0", exename="VelmoraSetup.exe", key=publishing.BUILD_KEY)
-        # The updater starts an installer only for an installation, whose
-        # uninstall entry is there (here with the notice already made).
+        # The updater starts an installer only for the installation, the
+        # folder its uninstall entry records (here with the notice already
+        # made).
         self.assertEqual(vel.reg("add", vel.UNINSTALL_KEY, "/v", "FirstStart", "/d", "1", "/f", "/reg:32")[0], 0)
         self.addCleanup(vel.reg, "delete", vel.UNINSTALL_KEY, "/f", "/reg:32")
+        self.assertEqual(vel.reg("add", vel.UNINSTALL_KEY, "/v", "InstallLocation", "/d", self.app.win(), "/f",
+                                 "/reg:32")[0], 0)
         client = self.start()
         loaded = self.loaded_at()
         ran = self.app.file("DownTmp") / "VelmoraSetup.exe.ran"

@@ -1,5 +1,6 @@
 """velBox.exe started in a folder of its own writes "cfg.xml" as a first
 start does, and records only its version in a file from an older client."""
+import shutil
 import unittest
 
 from tests.support import vel
@@ -52,6 +53,26 @@ class StartupTest(unittest.TestCase):
         vel.wait_until(lambda: False, 3)
         self.assertTrue(self.prog.running())
         self.assertEqual(self.cfg.read_bytes(), b"<config><ver>0.9.0</ver>")
+
+    def test_client_whose_installation_was_removed_under_it_writes_nothing(self):
+        # The uninstaller's mark in a folder that is not the installation
+        # (none is recorded): the product was uninstalled under this client.
+        shutil.copyfile(vel.QUICK / "velBox.exe", self.app.file("velBox.exe"))
+        self.app.file("uninstalled.mark").write_bytes(b"")
+        exe = vel.windows_path(self.app.file("velBox.exe"))
+        self.start("/regstart")
+        rc, _ = vel.run_wine(str(vel.TRAY_DRIVER), "find", "30000", timeout=60)
+        self.assertEqual(rc, 0, "the client did not come up")
+        # Its file was moved aside by the uninstall, as a running program's is.
+        self.app.file("velBox.exe").rename(self.app.file("velBox.exe.0-5000.old"))
+        rc, _ = vel.run_wine(str(vel.TRAY_DRIVER), "end", exe, "20000", timeout=60)
+        self.assertEqual(rc, 0, "the client did not end")
+        self.assertEqual(self.prog.wait(10), 0)
+        # Nothing came back: no name, no file, no log-on value, no shortcut.
+        self.assertEqual(sorted(p.name for p in self.app.path.iterdir()), ["uninstalled.mark", "velBox.exe.0-5000.old"])
+        self.assertIsNone(vel.run_value("HKCU"))
+        self.assertIsNone(vel.run_value("HKLM"))
+        self.assertEqual(vel.titled_desktop_entries(), [])
 
 
 if __name__ == "__main__":

@@ -135,17 +135,32 @@ class UpdaterTest : public ::testing::Test {
 
 // --- the installation --------------------------------------------------------
 
-TEST_F(UpdaterTest, TheProductIsInstalledOnlyWithItsClientAndItsUninstallEntry) {
+TEST_F(UpdaterTest, OnlyTheRecordedFolderItselfIsTheInstallation) {
   const std::wstring key = win::W(product::kUninstallKey);
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) ::RegDeleteKeyExW(root, key.c_str(), KEY_WOW64_32KEY, 0);
-  ASSERT_TRUE(ts::WriteFileBytes(app / L"velBox.exe", "client"));
-  EXPECT_FALSE(mcu::ProductInstalled());  // uninstalled: the entry is gone
-  {
+  auto record = [&](const std::wstring& location) {
     win::UniqueKey k;
     ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY,
                                 nullptr, k.put(), nullptr),
               ERROR_SUCCESS);
-  }
+    ::RegSetValueExW(k.get(), L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(location.c_str()),
+                     static_cast<DWORD>((location.size() + 1) * sizeof(wchar_t)));
+  };
+  ASSERT_TRUE(ts::WriteFileBytes(app / L"velBox.exe", "client"));
+  // A usable installer is there; only the installation may start it.
+  mcu::ExeName = L"VelmoraSetup.exe";
+  ASSERT_TRUE(::CreateDirectoryW(down.c_str(), nullptr));
+  ASSERT_TRUE(ts::WriteFileBytes(down + L"\\VelmoraSetup.exe", "MZ setup"));
+  EXPECT_FALSE(mcu::ProductInstalled());  // uninstalled: the entry is gone
+  record(L"");
+  EXPECT_FALSE(mcu::ProductInstalled());
+  // Recorded elsewhere: this folder is a copy of the installation.
+  ts::TempDir original;
+  ASSERT_TRUE(ts::WriteFileBytes(original / L"velBox.exe", "client"));
+  record(original.path());
+  EXPECT_FALSE(mcu::ProductInstalled());
+  EXPECT_FALSE(mcu::LaunchDownFile(nullptr));
+  record(app.path() + L"\\");
   EXPECT_TRUE(mcu::ProductInstalled());
   ASSERT_TRUE(::DeleteFileW((app / L"velBox.exe").c_str()));
   EXPECT_FALSE(mcu::ProductInstalled());  // the client is gone

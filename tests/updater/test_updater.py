@@ -119,7 +119,9 @@ class UpdaterFlowTest(unittest.TestCase):
         (down / "VelmoraSetup.exe").write_bytes(b"MZ an installer it kept")
         (down / "VelmoraSetup.exe.4321-1.tmp").write_bytes(b"MZ cut short")
         (down / "probe.4321-2.tmp").write_bytes(b"")
+        (down / "~velUpdate-0123456789abcdef.tmp").write_bytes(b"MZ cut short")
         (down / "notes.tmp").write_bytes(b"the user's")
+        (down / "report.2023-01.tmp").write_bytes(b"the user's")
         # A link of the updater's naming to a file of the user's elsewhere.
         mine = self.app.path.parent / (self.app.path.name + "-mine.exe")
         mine.write_bytes(b"the user's own")
@@ -127,9 +129,22 @@ class UpdaterFlowTest(unittest.TestCase):
         (down / "VelmoraSetup.exe.77-1.tmp").symlink_to(mine)
         self.run_update(manifest("1.2.3"))  # nothing on offer
         self.assertEqual(sorted(p.name for p in down.iterdir()),
-                         ["VelmoraSetup.exe", "VelmoraSetup.exe.77-1.tmp", "notes.tmp"])
+                         ["VelmoraSetup.exe", "VelmoraSetup.exe.77-1.tmp", "notes.tmp", "report.2023-01.tmp"])
         self.assertEqual((down / "VelmoraSetup.exe").read_bytes(), b"MZ an installer it kept")
         self.assertEqual(mine.read_bytes(), b"the user's own")
+
+    def test_a_copy_of_the_installation_checks_but_downloads_nothing(self):
+        # The entry records another folder: this one is a copy of the
+        # installation (a backup, a portable run).
+        original = vel.InstallDir("updater-original")
+        self.addCleanup(shutil.rmtree, original.path, True)
+        rc, out = vel.reg("add", vel.UNINSTALL_KEY, "/v", "InstallLocation", "/d", original.win(), "/f", "/reg:32")
+        self.assertEqual(rc, 0, out)
+        probe, t0, ended = self.run_update(manifest("1.10.0", delay="1"))
+        self.assertIsNone(probe.visible_span(), probe.states())
+        self.assertTrue(self.requests("/box/update.xml"))
+        self.assertEqual(self.requests("/box/VelmoraSetup.exe"), [])
+        self.assertFalse(self.app.file("DownTmp").exists())
 
     def test_newer_version_is_downloaded_started_after_the_delay_and_the_updater_ends(self):
         probe, t0, ended = self.run_update(manifest("1.10.0", delay="5"))

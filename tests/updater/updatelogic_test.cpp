@@ -194,11 +194,19 @@ TEST(Redirect, OnlyToWebAddresses) {
 }
 
 TEST(Leftovers, OnlyTheUpdatersOwnTemporaryNames) {
-  for (std::u16string_view ok : {u"VelmoraSetup-1.0.1.exe.4321-1.tmp", u"probe.88-12.tmp", u"安装.exe.1-1.tmp"})
+  EXPECT_EQ(OwnTemporaryName(0x0123456789abcdefull), u"~velUpdate-0123456789abcdef.tmp");
+  EXPECT_EQ(OwnTemporaryName(7), u"~velUpdate-0000000000000007.tmp");
+  // Its own names, and exactly those earlier updaters gave.
+  for (std::u16string_view ok : {u"~velUpdate-0123456789abcdef.tmp", u"VelmoraSetup-1.0.1.exe.4321-1.tmp",
+                                 u"probe.88-12.tmp", u"安装.EXE.1-1.tmp"})
     EXPECT_TRUE(IsOwnTemporaryName(ok)) << std::string(ok.begin(), ok.end());
-  for (std::u16string_view bad : {u"VelmoraSetup-1.0.1.exe", u"x.tmp", u"setup.exe.12.tmp", u"setup.exe.-1.tmp",
-                                  u"setup.exe.1-.tmp", u".1-2.tmp", u"setup.exe.1-2.tmp.exe", u"setup.exe.1x-2.tmp",
-                                  u"setup.exe.1-2.TMP2", u"nul.1-2.tmp", u"a:b.1-2.tmp", u"setup.exe.1-2"})
+  for (std::u16string_view bad :
+       {u"report.2023-01.tmp", u"report.2023-1.tmp", u"setup.exe.01-2.tmp", u"setup.exe.1-02.tmp",
+        u"setup.exe.12345678901-1.tmp", u"~velUpdate-0123456789ABCDEF.tmp", u"~velUpdate-0123.tmp",
+        u"~velUpdate-0123456789abcdef0.tmp", u"~velupdate-0123456789abcdef.tmp", u"VelmoraSetup-1.0.1.exe",
+        u"x.tmp", u"setup.exe.12.tmp", u"setup.exe.-1.tmp", u"setup.exe.1-.tmp", u".exe.1-2.tmp",
+        u"setup.exe.1-2.tmp.exe", u"setup.exe.1x-2.tmp", u"setup.exe.1-2.TMP2", u"nul.exe.1-2.tmp",
+        u"a:b.exe.1-2.tmp", u"setup.exe.1-2", u"probe2.1-2.tmp"})
     EXPECT_FALSE(IsOwnTemporaryName(bad)) << std::string(bad.begin(), bad.end());
 }
 

@@ -34,6 +34,8 @@ Target amd64-unicode
 
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
+!include "TextFunc.nsh"
+!addincludedir "${__FILEDIR__}"
 
 ; -DVELBOX_CODESIGN=<signing command> -DVELBOX_CODESIGN_CERT=<PKCS#12 file>
 ; [-DVELBOX_CODESIGN_TIMESTAMP=<url>]: the uninstaller is signed before it
@@ -64,6 +66,20 @@ Target amd64-unicode
 ; The client's main window, by its class and title: whether it was shown.
 !define MAIN_WINDOW_CLASS "velForm"
 !define MAIN_WINDOW_TITLE "Velmora音乐网 - 给你最好的音乐"
+; The names of the files this and earlier installers wrote into the
+; installation, one a line: the uninstaller removes those and no others.
+!define FILE_LIST "uninst.lst"
+; Written by the uninstaller before it removes anything; a program still
+; running from the folder then writes nothing (win::RemovedUnder), and the
+; folder counts as this product's for the next install, which clears it.
+!define REMOVED_MARK "uninstalled.mark"
+; Temporary files of the updater in DownTmp (updatelogic::OwnTemporaryName).
+!define UPDATER_TEMP_PREFIX "~velUpdate-"
+; Exit codes: /D= (or the default folder) names a folder that holds other
+; files and is no installation of this product; the uninstaller could not
+; end a program of its folder and changed nothing.
+!define EXIT_FOLDER_REFUSED 3
+!define EXIT_PROGRAM_RUNS 4
 
 Name "${PRODUCT}"
 OutFile "${VELBOX_OUTFILE}"
@@ -101,6 +117,8 @@ Var Pid             ; this process's id, in the names of its temporary files
 Var UpdateMode      ; 1: started by the updater from the folder's own DownTmp
 Var ClientEnded     ; 1: a running client had to be ended to replace its file
 Var ClientWasShown  ; 1: its main window was shown when it was ended
+Var Recorded        ; the installation: InstallLocation of this user's entry
+Var IsRecorded      ; 1: $INSTDIR is that folder itself
 
 ; Releases the COM interface in the register when there is one.
 !macro VelRelease REG
@@ -131,50 +149,188 @@ Function ${UN}OneAtATime
   ${EndIf}
 FunctionEnd
 
+; --- the installation -------------------------------------------------------
+
+; 1 on the stack when the two paths on the stack name the same existing
+; folder, compared as the folders themselves (volume serial number and file
+; id of both opened), not as spellings: a short name, another case or a
+; trailing separator is the same folder; a copy is not.
+Function ${UN}SameFolder
+  Exch $R0
+  Exch
+  Exch $R1
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  Push $R7
+  Push $R8
+  Push $R9
+  Push $0
+  StrCpy $R9 0
+  ; FILE_READ_ATTRIBUTES, any sharing, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS
+  System::Call 'kernel32::CreateFileW(w R1, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .R2'
+  System::Call 'kernel32::CreateFileW(w R0, i 0x80, i 7, p 0, i 3, i 0x02000000, p 0) p .R3'
+  ${If} $R2 P<> -1
+  ${AndIf} $R3 P<> -1
+    ; BY_HANDLE_FILE_INFORMATION: attributes, three times, volume serial
+    ; number, size (high, low), links, index (high, low).
+    System::Call '*(&i52) p .R4'
+    System::Call 'kernel32::GetFileInformationByHandle(p R2, p R4) i .R5'
+    ${If} $R5 <> 0
+      System::Call '*$R4(i .R5, l, l, l, i .R6, i, i, i, i .R7, i .R8)'
+      System::Call 'kernel32::GetFileInformationByHandle(p R3, p R4) i .R0'
+      ${If} $R0 <> 0
+        System::Call '*$R4(i, l, l, l, i .R0, i, i, i, i .R1, i .r0)'
+        IntOp $R5 $R5 & 0x10  ; a folder
+        ${If} $R5 <> 0
+        ${AndIf} $R0 = $R6
+        ${AndIf} $R1 = $R7
+        ${AndIf} $0 = $R8
+          StrCpy $R9 1
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+    System::Free $R4
+  ${EndIf}
+  ${If} $R2 P<> -1
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ${EndIf}
+  ${If} $R3 P<> -1
+    System::Call 'kernel32::CloseHandle(p R3)'
+  ${EndIf}
+  StrCpy $R0 $R9
+  Pop $0
+  Pop $R9
+  Pop $R8
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Reads the installation this user's entry records into $Recorded and
+; whether $INSTDIR is that folder into $IsRecorded.
+Function ${UN}ReadRecorded
+  SetRegView 32
+  ReadRegStr $Recorded HKCU "${UNINST_KEY}" "InstallLocation"
+  StrCpy $IsRecorded 0
+  ${If} $Recorded != ""
+    Push $INSTDIR
+    Push $Recorded
+    Call ${UN}SameFolder
+    Pop $IsRecorded
+  ${EndIf}
+FunctionEnd
+
 ; --- ending the programs ----------------------------------------------------
 
-; Asks each window of the class on the stack once and waits up to about
-; 10 s for it to go. A program that does not answer is left running; its
-; file is then moved aside, or the step that needs it fails and says so.
-Function ${UN}EndWindowsOf
-  Exch $R3
+; Ends the programs of this folder that have a window of the class on the
+; stack (under it: 1 to end one that does not answer by force). Programs
+; of that class running from other folders are not asked: a copy, another
+; installation, or anything that merely made a window of that name.
+; Each is asked once and waited for, on its process, up to 10 s; one that
+; did not take the message or did not end is ended by force when asked for
+; (and waited for until it has ended). Pushes 0 when a program of the folder
+; still runs, 1 when none ran, 2 when all that ran have ended.
+; Registers: $R8 the class, $R9 force, $R0 the result, $R1 the window,
+; $R2 its process id, $R3 the process, $R4 its folder, $R7 rounds.
+Function ${UN}EndProgramsOf
+  Exch $R9
+  Exch
+  Exch $R8
   Push $R0
   Push $R1
   Push $R2
-  StrCpy $R0 0
-  StrCpy $R2 0
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  Push $R7
+  StrCpy $R0 1
+  StrCpy $R1 0
+  StrCpy $R7 0
   ${Do}
-    FindWindow $R1 "$R3"
+    FindWindow $R1 "$R8" "" 0 $R1
     ${If} $R1 = 0
       ${Break}
     ${EndIf}
-    ${If} $R1 <> $R2
-      SendMessage $R1 ${EXIT_MESSAGE} 0 0 /TIMEOUT=5000
-      StrCpy $R2 $R1
+    System::Call 'user32::GetWindowThreadProcessId(p R1, *i .R2) i'
+    ; PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
+    System::Call 'kernel32::OpenProcess(i 0x101001, i 0, i R2) p .R3'
+    ${If} $R3 P<> 0
+      StrCpy $R4 ""
+      System::Call 'kernel32::QueryFullProcessImageNameW(p R3, i 0, w .R4, *i ${NSIS_MAX_STRLEN}) i'
+      ${GetParent} "$R4" $R4
+      Push $R4
+      Push $INSTDIR
+      Call ${UN}SameFolder
+      Pop $R5
+      ${If} $R5 = 1
+        StrCpy $R6 0x102  ; WAIT_TIMEOUT
+        ; SMTO_ABORTIFHUNG: a program that does not take its messages is
+        ; not waited for.
+        System::Call 'user32::SendMessageTimeoutW(p R1, i ${EXIT_MESSAGE}, p 0, p 0, i 2, i 2000, *p .R5) p .R5'
+        ${If} $R5 P<> 0
+          System::Call 'kernel32::WaitForSingleObject(p R3, i 10000) i .R6'
+        ${EndIf}
+        ${If} $R6 <> 0
+        ${AndIf} $R9 = 1
+          ; Its files must not be touched before it has ended for good.
+          System::Call 'kernel32::TerminateProcess(p R3, i 1) i'
+          System::Call 'kernel32::WaitForSingleObject(p R3, i 10000) i .R6'
+        ${EndIf}
+        ${If} $R6 = 0
+          StrCpy $R0 2
+        ${Else}
+          StrCpy $R0 0
+        ${EndIf}
+        ; The windows have changed: from the first again.
+        StrCpy $R1 0
+        IntOp $R7 $R7 + 1
+      ${EndIf}
+      System::Call 'kernel32::CloseHandle(p R3)'
     ${EndIf}
-    ${If} $R0 >= 100
+    ${If} $R0 = 0
+    ${OrIf} $R7 >= 20
       ${Break}
     ${EndIf}
-    Sleep 100
-    IntOp $R0 $R0 + 1
   ${Loop}
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
   Pop $R2
   Pop $R1
-  Pop $R0
-  Pop $R3
+  Exch $R0
+  Exch 2
+  Pop $R9
+  Pop $R8
 FunctionEnd
 
 ; An updater left running would finish its download after this step and
 ; start an installer: after an uninstall that reinstalls the product, during
-; an install it starts a second one.
+; an install it starts a second one. Pushes EndProgramsOf's result.
 Function ${UN}EndUpdater
   DetailPrint "正在关闭 ${PRODUCT} 更新程序..."
   Push "${UPDATER_WINDOW_CLASS}"
-  Call ${UN}EndWindowsOf
+  !if "${UN}" == "un."
+    Push 1
+  !else
+    Push 0
+  !endif
+  Call ${UN}EndProgramsOf
 FunctionEnd
 
 ; Remembers whether the client's window was shown, so that the client can be
-; started again as it was.
+; started again as it was. Pushes EndProgramsOf's result; the uninstaller
+; ends a client that does not answer by force.
 Function ${UN}EndClient
   Push $R1
   Push $R2
@@ -186,54 +342,66 @@ Function ${UN}EndClient
       StrCpy $ClientWasShown 1
     ${EndIf}
   ${EndIf}
-  FindWindow $R1 "${CLIENT_WINDOW_CLASS}"
-  ${If} $R1 <> 0
-    DetailPrint "正在关闭 ${PRODUCT}..."
+  Push "${CLIENT_WINDOW_CLASS}"
+  !if "${UN}" == "un."
+    Push 1
+  !else
+    Push 0
+  !endif
+  Call ${UN}EndProgramsOf
+  Pop $R1
+  ${If} $R1 = 2
+    DetailPrint "已关闭 ${PRODUCT}。"
     StrCpy $ClientEnded 1
   ${EndIf}
-  Push "${CLIENT_WINDOW_CLASS}"
-  Call ${UN}EndWindowsOf
   Pop $R2
-  Pop $R1
+  Exch $R1
 FunctionEnd
 
-; --- what a cut-off run left ------------------------------------------------
-
-; "<name>.<pid>.tmp": a file being written; "<name>.<pid>-<tick>.old": a
-; program's file moved aside while it ran. The name is on the stack.
-; A program file missing beside its file moved aside is a swap cut off
-; between its two renames: the old file gets its name back, whole.
-Function ${UN}RecoverFile
+; 1 on the stack when the text on the stack can only name a file directly
+; in the folder: not empty, no separator, drive, wildcard or other character
+; a file name cannot have, not "." or "..".
+Function ${UN}IsPlainName
   Exch $R0
   Push $R1
   Push $R2
-  ${IfNot} ${FileExists} "$INSTDIR\$R0"
-    FindFirst $R1 $R2 "$INSTDIR\$R0.*.old"
-    ${If} $R2 != ""
-      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\$R2", w "$INSTDIR\$R0", i 8) i'
+  StrCpy $R2 0
+  StrLen $R1 $R0
+  ${If} $R1 > 0
+  ${AndIf} $R1 < 200
+  ${AndIf} $R0 != "."
+  ${AndIf} $R0 != ".."
+    StrCpy $R2 '\/:*?"<>|'
+    System::Call 'shlwapi::StrCSpnW(w R0, w R2) i .R2'
+    ${If} $R2 = $R1
+      StrCpy $R2 1
+    ${Else}
+      StrCpy $R2 0
     ${EndIf}
-    FindClose $R1
   ${EndIf}
-  ; Half-written files, and files left aside that no program uses any more.
-  Delete "$INSTDIR\$R0.*.tmp"
-  Delete "$INSTDIR\$R0.*.old"
+  StrCpy $R0 $R2
   Pop $R2
   Pop $R1
-  Pop $R0
+  Exch $R0
 FunctionEnd
 
-Function ${UN}RecoverFiles
-  ClearErrors
-  Push "velBox.exe"
-  Call ${UN}RecoverFile
-  Push "velUpdate.exe"
-  Call ${UN}RecoverFile
-  Push "Icon.ico"
-  Call ${UN}RecoverFile
-  Push "${UNINSTALLER}"
-  Call ${UN}RecoverFile
-  ClearErrors
+; 1 on the stack when the line of a file list on the stack names a file an
+; installer may have written: a plain name, and not the user's cfg.xml, the
+; list or the mark.
+Function ${UN}IsListable
+  Exch $R0
+  ${If} $R0 == "cfg.xml"
+  ${OrIf} $R0 == "${FILE_LIST}"
+  ${OrIf} $R0 == "${REMOVED_MARK}"
+    StrCpy $R0 0
+  ${Else}
+    Push $R0
+    Call ${UN}IsPlainName
+    Pop $R0
+  ${EndIf}
+  Exch $R0
 FunctionEnd
+
 
 !macroend
 !insertmacro VelShared ""
@@ -406,6 +574,55 @@ Function StartClient
   Pop $R0
 FunctionEnd
 
+; --- what a cut-off run left ------------------------------------------------
+
+; "<name>.<pid>.tmp": a file being written; "<name>.<pid>-<tick>.old": a
+; program's file moved aside while it ran. The name is on the stack.
+; A program file missing beside its file moved aside is a swap cut off
+; between its two renames: the old file gets its name back, whole. A file
+; the uninstaller moved aside ("<name>.0-<tick>.old") never does.
+Function RecoverFile
+  Exch $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  ${IfNot} ${FileExists} "$INSTDIR\$R0"
+    FindFirst $R1 $R2 "$INSTDIR\$R0.*.old"
+    ${DoWhile} $R2 != ""
+      StrLen $R3 "$R0.0-"
+      StrCpy $R3 $R2 $R3
+      ${If} $R3 != "$R0.0-"
+        System::Call 'kernel32::MoveFileExW(w "$INSTDIR\$R2", w "$INSTDIR\$R0", i 8) i'
+        ${Break}
+      ${EndIf}
+      FindNext $R1 $R2
+    ${Loop}
+    FindClose $R1
+  ${EndIf}
+  ; Half-written files, and files left aside that no program uses any more.
+  Delete "$INSTDIR\$R0.*.tmp"
+  Delete "$INSTDIR\$R0.*.old"
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+Function RecoverFiles
+  ClearErrors
+  Push "velBox.exe"
+  Call RecoverFile
+  Push "velUpdate.exe"
+  Call RecoverFile
+  Push "Icon.ico"
+  Call RecoverFile
+  Push "${UNINSTALLER}"
+  Call RecoverFile
+  Push "${FILE_LIST}"
+  Call RecoverFile
+  ClearErrors
+FunctionEnd
+
 ; --- files ------------------------------------------------------------------
 
 ; Gives the flushed file "<name>.<pid>.tmp" (name on the stack) its name in
@@ -452,8 +669,8 @@ Function PutInPlace
       ; Renaming was refused too: the client is ended and started again at
       ; the end, in the state it had. One that stays keeps its file.
       Call EndClient
-      FindWindow $R2 "${CLIENT_WINDOW_CLASS}"
-      ${If} $R2 <> 0
+      Pop $R2
+      ${If} $R2 = 0
         ${Break}
       ${EndIf}
     ${ElseIf} $R4 >= 60
@@ -523,6 +740,100 @@ FunctionEnd
 
 ; --- installer ----------------------------------------------------------------
 
+; Writes the list of the files installers wrote here (FILE_LIST), whole as a
+; program file is: the names an earlier list holds (an earlier version may
+; have written files this one does not), then this installer's own.
+; Written before any program file, so that each is on the list before it
+; is on the disk.
+Function WriteFileList
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R9 0
+  ClearErrors
+  FileOpen $R0 "$INSTDIR\${FILE_LIST}.$Pid.tmp" w
+  ${IfNot} ${Errors}
+    FileOpen $R1 "$INSTDIR\${FILE_LIST}" r
+    ${IfNot} ${Errors}
+      ${Do}
+        ClearErrors
+        FileRead $R1 $R2
+        ${If} ${Errors}
+          ${Break}
+        ${EndIf}
+        ${TrimNewLines} $R2 $R2
+        Push $R2
+        Call IsListable
+        Pop $R3
+        ${If} $R3 = 1
+        ${AndIf} $R2 != "velBox.exe"
+        ${AndIf} $R2 != "velUpdate.exe"
+        ${AndIf} $R2 != "Icon.ico"
+        ${AndIf} $R2 != "${UNINSTALLER}"
+          FileWrite $R0 "$R2$\r$\n"
+        ${EndIf}
+      ${Loop}
+      FileClose $R1
+    ${EndIf}
+    ClearErrors
+    FileWrite $R0 "velBox.exe$\r$\nvelUpdate.exe$\r$\nIcon.ico$\r$\n${UNINSTALLER}$\r$\n"
+    FileClose $R0
+    ${IfNot} ${Errors}
+      Push "$INSTDIR\${FILE_LIST}.$Pid.tmp"
+      Call FlushFile
+      Pop $R9
+    ${EndIf}
+    ${If} $R9 = 1
+      Push "${FILE_LIST}"
+      Call PutInPlace
+      Pop $R9
+    ${EndIf}
+  ${EndIf}
+  ${If} $R9 <> 1
+    Delete "$INSTDIR\${FILE_LIST}.$Pid.tmp"
+    Abort "无法写入文件：$INSTDIR\${FILE_LIST}"
+  ${EndIf}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+; 1 on the stack when $INSTDIR may be installed into: a folder that does
+; not exist yet or is empty, the installation itself, or a folder of this
+; product (its file list, the files an installer before the list wrote, or
+; what an uninstall left). A folder that already holds other files is the
+; user's or another program's: installing there would overwrite its files,
+; and the uninstaller would later take them.
+Function InstallDirAllowed
+  Push $R0
+  Push $R1
+  StrCpy $R1 0
+  ${DirState} "$INSTDIR" $R0
+  ${If} $R0 = -1
+    ${IfNot} ${FileExists} "$INSTDIR"
+      StrCpy $R1 1
+    ${EndIf}
+  ${ElseIf} $R0 = 0
+    StrCpy $R1 1
+  ${ElseIf} ${FileExists} "$INSTDIR\${FILE_LIST}"
+  ${OrIf} ${FileExists} "$INSTDIR\${REMOVED_MARK}"
+    StrCpy $R1 1
+  ${ElseIf} ${FileExists} "$INSTDIR\velBox.exe"
+  ${AndIf} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+    StrCpy $R1 1
+  ${ElseIf} $Recorded != ""
+    Push $INSTDIR
+    Push $Recorded
+    Call SameFolder
+    Pop $R1
+  ${EndIf}
+  StrCpy $R0 $R1
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
 Function .onInit
   Call OneAtATime
   SetShellVarContext current
@@ -532,29 +843,65 @@ Function .onInit
   StrCpy $ClientEnded 0
   StrCpy $ClientWasShown 0
   ; An upgrade goes where the installed client is, unless /D= says otherwise.
-  SetRegView 32
-  ReadRegStr $0 HKCU "${UNINST_KEY}" "InstallLocation"
-  ${If} $0 != ""
+  Call ReadRecorded
+  ${If} $Recorded != ""
   ${AndIf} $INSTDIR == "$LOCALAPPDATA\Programs\${PRODUCT}"
-  ${AndIf} ${FileExists} "$0\velBox.exe"
-    StrCpy $INSTDIR $0
+  ${AndIf} ${FileExists} "$Recorded\velBox.exe"
+    StrCpy $INSTDIR $Recorded
   ${EndIf}
-  ; Started from an installation's own DownTmp, it was started by that
+  ; Started from the installation's own DownTmp, it was started by the
   ; installation's updater: an update of that folder, without a page, a
-  ; question or a message (the updater passes no arguments).
-  ${GetParent} "$EXEDIR" $0
-  ${If} "$EXEDIR" == "$0\${DOWNLOADS}"
-  ${AndIf} ${FileExists} "$0\velUpdate.exe"
-    StrCpy $UpdateMode 1
-    StrCpy $INSTDIR $0
-    SetSilent silent
+  ; question or a message (the updater passes no arguments). The folders
+  ; themselves are compared, not their names: from any other folder named
+  ; DownTmp, beside whatever programs, it is an installer started by hand.
+  ${If} $Recorded != ""
+  ${AndIf} ${FileExists} "$Recorded\velBox.exe"
+  ${AndIf} ${FileExists} "$Recorded\${UNINSTALLER}"
+    Push $EXEDIR
+    Push "$Recorded\${DOWNLOADS}"
+    Call SameFolder
+    Pop $0
+    ${If} $0 = 1
+      StrCpy $UpdateMode 1
+      StrCpy $INSTDIR $Recorded
+      SetSilent silent
+    ${EndIf}
+  ${EndIf}
+  ; Without a page to choose another, a folder of other files is refused.
+  ${If} ${Silent}
+    Call InstallDirAllowed
+    Pop $0
+    ${If} $0 <> 1
+      SetErrorLevel ${EXIT_FOLDER_REFUSED}
+      Quit
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; The folder page: Next only for a folder that may be installed into
+; (browsing adds the product's folder name, the last part of InstallDir).
+Function .onVerifyInstDir
+  Call InstallDirAllowed
+  Pop $0
+  ${If} $0 <> 1
+    Abort
   ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}"
+  ; Recorded by its full long name: a start through a short name (8.3)
+  ; must not record the installation under that name.
+  CreateDirectory "$INSTDIR"
+  System::Call 'kernel32::GetLongPathNameW(w "$INSTDIR", w .R0, i ${NSIS_MAX_STRLEN}) i .R1'
+  ${If} $R1 > 0
+  ${AndIf} $R1 < ${NSIS_MAX_STRLEN}
+    StrCpy $INSTDIR $R0
+  ${EndIf}
   SetOutPath "$INSTDIR"
   Call EndUpdater
+  Pop $0
   Call RecoverFiles
+  Call WriteFileList
   ; cfg.xml is the user's: it is not shipped, so an upgrade keeps it as it is.
   !insertmacro VelPlaceFile "${VELBOX_CLIENT}" "velBox.exe"
   !insertmacro VelPlaceFile "${VELBOX_UPDATER}" "velUpdate.exe"
@@ -577,6 +924,8 @@ Section "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
+  ; The installation again: what an uninstall marked here no longer holds.
+  Delete "$INSTDIR\${REMOVED_MARK}"
 
   ; A client that had to be ended comes back as it was: shown, or hidden in
   ; the tray as at log-on.
@@ -606,122 +955,144 @@ Function un.onInit
   Call un.OneAtATime
   StrCpy $ClientEnded 0
   StrCpy $ClientWasShown 0
+  Call un.ReadRecorded
 FunctionEnd
 
-; Removes a program file. One that is still in use (a program that did not
-; end) is moved aside, so the name is free for a reinstall, and that file
-; alone is left to go at the next restart where the system allows it.
-!macro VelRemoveProgram NAME
+; A program of the folder that could not be ended: nothing has been changed,
+; and that is said (the exit code with /S).
+Function un.Unchanged
+  MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} 仍在运行，无法关闭。卸载未进行，没有任何改动。" /SD IDOK
+  SetErrorLevel ${EXIT_PROGRAM_RUNS}
+  Quit
+FunctionEnd
+
+; Removes the program file named on the stack and what a cut-off install
+; left of it. One that is still in use (a program that started while this
+; ran) is moved aside, so the name is free for a reinstall, and that file
+; alone is left to go at the next restart where the system allows it; it
+; never gets its name back (process id 0 in its name says so).
+Function un.RemoveProgram
+  Exch $R3
+  Push $R0
+  Push $R1
+  Push $R2
   StrCpy $R0 0
-  ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
+  ${DoWhile} ${FileExists} "$INSTDIR\$R3"
     ClearErrors
-    Delete "$INSTDIR\${NAME}"
+    Delete "$INSTDIR\$R3"
     ${IfNot} ${Errors}
       ${Break}
     ${EndIf}
     IntOp $R0 $R0 + 1
     ${If} $R0 >= 50
       System::Call 'kernel32::GetTickCount() i .R1'
-      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\${NAME}", w "$INSTDIR\${NAME}.0-$R1.old", i 8) i .R2'
+      IntFmt $R1 "%u" $R1
+      System::Call 'kernel32::MoveFileExW(w "$INSTDIR\$R3", w "$INSTDIR\$R3.0-$R1.old", i 8) i .R2'
       ${If} $R2 <> 0
-        Delete /REBOOTOK "$INSTDIR\${NAME}.0-$R1.old"
+        Delete /REBOOTOK "$INSTDIR\$R3.0-$R1.old"
       ${EndIf}
       ${Break}
     ${EndIf}
     Sleep 200
   ${Loop}
-!macroend
+  Delete "$INSTDIR\$R3.*.tmp"
+  Delete "$INSTDIR\$R3.*.old"
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $R3
+FunctionEnd
 
-; The path the system resolves the file or folder on the stack to, opened
-; as itself (not what a link points to); "" when it cannot be opened.
-Function un.FinalPath
-  Exch $R0
+; The files the installers wrote, by their list; an installation made
+; before the list holds the four files installers have always written.
+Function un.RemoveListed
+  Push $R0
   Push $R1
   Push $R2
-  ; FILE_READ_ATTRIBUTES, any sharing, OPEN_EXISTING,
-  ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT
-  System::Call 'kernel32::CreateFileW(w R0, i 0x80, i 7, p 0, i 3, i 0x02200000, p 0) p .R1'
-  StrCpy $R0 ""
-  ${If} $R1 P<> -1
-    System::Call 'kernel32::GetFinalPathNameByHandleW(p R1, w .R0, i ${NSIS_MAX_STRLEN}, i 0) i .R2'
-    ${If} $R2 = 0
-    ${OrIf} $R2 >= ${NSIS_MAX_STRLEN}
-      StrCpy $R0 ""
-    ${EndIf}
-    System::Call 'kernel32::CloseHandle(p R1)'
+  ClearErrors
+  FileOpen $R0 "$INSTDIR\${FILE_LIST}" r
+  ${If} ${Errors}
+    Push "velBox.exe"
+    Call un.RemoveProgram
+    Push "velUpdate.exe"
+    Call un.RemoveProgram
+    Push "Icon.ico"
+    Call un.RemoveProgram
+    Push "${UNINSTALLER}"
+    Call un.RemoveProgram
+  ${Else}
+    ${Do}
+      ClearErrors
+      FileRead $R0 $R1
+      ${If} ${Errors}
+        ${Break}
+      ${EndIf}
+      ${TrimNewLines} $R1 $R1
+      Push $R1
+      Call un.IsListable
+      Pop $R2
+      ${If} $R2 = 1
+        Push $R1
+        Call un.RemoveProgram
+      ${EndIf}
+    ${Loop}
+    FileClose $R0
   ${EndIf}
+  Delete "$INSTDIR\${FILE_LIST}"
+  Delete "$INSTDIR\${FILE_LIST}.*.tmp"
+  ClearErrors
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
+
+!include "downloads.nsh"
+
+; Whether nothing but the mark is left in the folder: pushes 1 or 0.
+Function un.OnlyMarkLeft
+  Push $R0
+  Push $R1
+  Push $R2
+  StrCpy $R2 1
+  FindFirst $R0 $R1 "$INSTDIR\*"
+  ${DoWhile} $R1 != ""
+    ${If} $R1 != "."
+    ${AndIf} $R1 != ".."
+    ${AndIf} $R1 != "${REMOVED_MARK}"
+      StrCpy $R2 0
+    ${EndIf}
+    FindNext $R0 $R1
+  ${Loop}
+  FindClose $R0
+  StrCpy $R0 $R2
   Pop $R2
   Pop $R1
   Exch $R0
-FunctionEnd
-
-; 1 on the stack when the path on the stack is the entry NAME of the folder
-; whose resolved path is FOLDER, of the kind KIND (0: a file, 0x10: a
-; folder), and not a link: no reparse point (a junction, a symbolic link, a
-; mount point), and resolved to where it lies (Wine shows a symbolic link to
-; a file as a plain file, but resolves it to its target).
-!macro VelIsOwnEntry PATH FOLDER KIND
-  StrCpy $R8 0
-  System::Call 'kernel32::GetFileAttributesW(w "${PATH}") i .R9'
-  ${If} $R9 <> -1
-    IntOp $R9 $R9 & 0x410  ; FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
-    ${If} $R9 = ${KIND}
-      Push "${PATH}"
-      Call un.FinalPath
-      Pop $R9
-      ${If} $R9 != ""
-      ${AndIf} $R9 == "${FOLDER}"
-        StrCpy $R8 1
-      ${EndIf}
-    ${EndIf}
-  ${EndIf}
-!macroend
-
-; DownTmp holds what the updater wrote there: installers (*.exe) and its
-; temporary files (*.tmp), as regular files directly in it. Only those go,
-; and never through a link: a DownTmp that is a link, junction or mount
-; point is not entered, a link in it is not followed, a folder in it is
-; not entered. DownTmp itself goes only when that leaves it empty; a file
-; the product did not write keeps it.
-Function un.RemoveDownloads
-  StrCpy $R5 "$INSTDIR\${DOWNLOADS}"
-  Push $INSTDIR
-  Call un.FinalPath
-  Pop $R6
-  ${If} $R6 == ""
-    Return
-  ${EndIf}
-  !insertmacro VelIsOwnEntry $R5 "$R6\${DOWNLOADS}" 0x10
-  ${If} $R8 <> 1
-    Return
-  ${EndIf}
-  StrCpy $R6 "$R6\${DOWNLOADS}"
-  FindFirst $R1 $R2 "$R5\*"
-  ${DoWhile} $R2 != ""
-    StrCpy $R4 $R2 "" -4
-    ${If} $R4 == ".exe"
-    ${OrIf} $R4 == ".tmp"
-      !insertmacro VelIsOwnEntry "$R5\$R2" "$R6\$R2" 0
-      ${If} $R8 = 1
-        Delete "$R5\$R2"
-      ${EndIf}
-    ${EndIf}
-    FindNext $R1 $R2
-  ${Loop}
-  FindClose $R1
-  RMDir "$R5"
 FunctionEnd
 
 Section "Uninstall"
   ; The client first: it starts the updater, and on its way out it applies
   ; the options once more and may write the log-on start value again. Then
   ; the updater, before it can start an installer that brings it all back.
+  ; Only those running from this folder; one that does not end is ended,
+  ; and until both have ended for good nothing is touched. Where that
+  ; cannot be done, nothing is.
   Call un.EndClient
+  Pop $0
+  ${If} $0 = 0
+    Call un.Unchanged
+  ${EndIf}
   Call un.EndUpdater
-  Call un.RecoverFiles
+  Pop $0
+  ${If} $0 = 0
+    Call un.Unchanged
+  ${EndIf}
+  ; Before anything goes: a program of this folder that starts now
+  ; (unseen above) finds the mark and writes nothing.
+  FileOpen $0 "$INSTDIR\${REMOVED_MARK}" w
+  FileClose $0
 
-  !insertmacro VelRemoveProgram "velBox.exe"
-  !insertmacro VelRemoveProgram "velUpdate.exe"
+  Call un.RemoveListed
 
   ; The log-on start value: only a value that starts this client goes;
   ; another installation's stays. Older clients wrote it under HKLM.
@@ -735,19 +1106,32 @@ Section "Uninstall"
     DeleteRegValue HKCU "${RUN_KEY}" "${SITE}"
   ${EndIf}
 
-  Delete "$INSTDIR\Icon.ico"
-  Delete "$INSTDIR\cfg.xml"
-  ; What a save cut short by a crash or a power cut left beside it.
-  Delete "$INSTDIR\cfg.xml.*.tmp"
+  ; The user's options belong to the installation: a copy's, or another
+  ; program's file of that name, stays.
+  ${If} $IsRecorded = 1
+    Delete "$INSTDIR\cfg.xml"
+    ; What a save cut short by a crash or a power cut left beside it.
+    Delete "$INSTDIR\cfg.xml.*.tmp"
+  ${EndIf}
   Call un.RemoveDownloads
-  Delete "$INSTDIR\${UNINSTALLER}"
 
-  ; Only the client's own desktop shortcut; copies the user made stay.
-  SetShellVarContext current
-  Delete "$DESKTOP\${PRODUCT}.lnk"
-  Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+  ; The entry and the shortcuts are the installation's: uninstalling a copy
+  ; of it leaves them to it.
+  ${If} $IsRecorded = 1
+    ; Only the client's own desktop shortcut; copies the user made stay.
+    SetShellVarContext current
+    Delete "$DESKTOP\${PRODUCT}.lnk"
+    Delete "$SMPROGRAMS\${PRODUCT}.lnk"
+    DeleteRegKey HKCU "${UNINST_KEY}"
+  ${EndIf}
 
-  DeleteRegKey HKCU "${UNINST_KEY}"
-  ; Files the user put there keep the folder.
-  RMDir "$INSTDIR"
+  ; The mark goes with the folder. Files the user put there keep the folder
+  ; and the mark with it: the folder stays this product's for the next
+  ; install.
+  Call un.OnlyMarkLeft
+  Pop $0
+  ${If} $0 = 1
+    Delete "$INSTDIR\${REMOVED_MARK}"
+    RMDir "$INSTDIR"
+  ${EndIf}
 SectionEnd
