@@ -169,11 +169,28 @@ void frmMain::Form_Activate() { FirstActivation(); }
 // right after its first show.
 void frmMain::Form_Shown() { FirstActivation(); }
 
+namespace {
+
+bool StartedAtLogOn() {
+  return mainwindow::HasRegStart(mainwindow::ArgumentText(win::U(::GetCommandLineW())));
+}
+
+}  // namespace
+
+void frmMain::Start() {
+  if (!StartedAtLogOn()) {
+    Show();
+    return;
+  }
+  // Hidden from the start: the window never flashes up at log-on, and a
+  // window never shown costs no surface to draw on.
+  if (Load()) FirstActivation();
+}
+
 void frmMain::FirstActivation() {
-  if (bActivated) return;
+  if (bActivated || !IsLoaded()) return;
   bActivated = true;
-  const std::u16string line = win::U(::GetCommandLineW());
-  if (mainwindow::HasRegStart(mainwindow::ArgumentText(line))) {
+  if (StartedAtLogOn()) {
     m_strOpenNet = L"about:blank";
     SetVisible(false);
   } else {

@@ -20,6 +20,10 @@ class frmMain : public skin::SkinForm {
  public:
   static frmMain& Instance();
 
+  // The start's show: shown, or, started at log-on ("/regstart"), loaded
+  // hidden with its first activation's work done at once.
+  void Start();
+
   // The address WebBrowser1 was last told to open: "about:blank", the
   // site's home address or its "/?autoplay=0" address. Empty until the
   // first activation. "about:blank" again once the browser went there
