@@ -17,7 +17,10 @@ namespace firststart {
 // ---------------------------------------------------------------------------
 // First-start notice
 
-void HostedNoticeBrowser::Navigate(const std::wstring& url) { host_.Navigate(url); }
+void HostedNoticeBrowser::Navigate(const std::wstring& url) {
+  if (!host_.IsCreated() && create_) create_();
+  host_.Navigate(url);
+}
 bool HostedNoticeBrowser::IsTopLevel(IDispatch* pDisp) const { return host_.IsTopLevel(pDisp); }
 std::wstring HostedNoticeBrowser::BodyText() const { return host_.BodyText(); }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 class BrowserHost;
 namespace win {
@@ -36,16 +37,19 @@ class NoticeBrowser {
   ~NoticeBrowser() = default;
 };
 
-// The hidden browser of the main window.
+// The hidden browser of the main window. It exists only while the notice
+// is due: `create` makes it when it is first told an address.
 class HostedNoticeBrowser final : public NoticeBrowser {
  public:
-  explicit HostedNoticeBrowser(BrowserHost& host) : host_(host) {}
+  explicit HostedNoticeBrowser(BrowserHost& host, std::function<void()> create = {})
+      : host_(host), create_(std::move(create)) {}
   void Navigate(const std::wstring& url) override;
   bool IsTopLevel(IDispatch* pDisp) const override;
   std::wstring BodyText() const override;
 
  private:
   BrowserHost& host_;
+  std::function<void()> create_;
 };
 
 // Time for the wait. The system one reads the steady clock and sleeps in

@@ -72,7 +72,9 @@ frmMain& frmMain::Instance() {
   return form;
 }
 
-frmMain::frmMain() : Timer1(*this, [this] { Timer1_Timer(); }, timings::kTimer1IntervalMs) {}
+frmMain::frmMain()
+    : Timer1(*this, [this] { Timer1_Timer(); }, timings::kTimer1IntervalMs),
+      openTimer_(*this, [this] { OpenSite(); }, USER_TIMER_MINIMUM) {}
 
 void frmMain::DescribeWindow(win::FormWindowSpec& desc) {
   // Shown in its laid-out place and size from the start, so the first
@@ -134,9 +136,9 @@ void frmMain::Form_CreateControls() {
   picFrame_ = ::CreateWindowExW(0, kFrameClass, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                                 l.picFrame.left, l.picFrame.top, l.picFrame.right - l.picFrame.left,
                                 l.picFrame.bottom - l.picFrame.top, h, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-  // The browsers come right after the window is on the screen: loading
-  // the browser engine takes longer than everything else of the start.
-  ::PostMessageW(h, CreateBrowsersMessage(), 0, 0);
+  // A window loaded again after its first activation gets its browser back
+  // at once; a new one gets it at its first activation.
+  if (bActivated) ::PostMessageW(h, CreateBrowsersMessage(), 0, 0);
 
   // Until the first activation lays the window out, its elements stand
   // where the layout puts them.
@@ -167,39 +169,75 @@ void frmMain::Form_Activate() { FirstActivation(); }
 // right after its first show.
 void frmMain::Form_Shown() { FirstActivation(); }
 
+namespace {
+
+bool StartedAtLogOn() {
+  return mainwindow::HasRegStart(mainwindow::ArgumentText(win::U(::GetCommandLineW())));
+}
+
+}  // namespace
+
+void frmMain::Start() {
+  if (!StartedAtLogOn()) {
+    Show();
+    return;
+  }
+  // Hidden from the start: the window never flashes up at log-on, and a
+  // window never shown costs no surface to draw on.
+  if (Load()) FirstActivation();
+}
+
 void frmMain::FirstActivation() {
-  if (bActivated) return;
+  if (bActivated || !IsLoaded()) return;
   bActivated = true;
-  const std::u16string line = win::U(::GetCommandLineW());
-  if (mainwindow::HasRegStart(mainwindow::ArgumentText(line))) {
+  if (StartedAtLogOn()) {
     m_strOpenNet = L"about:blank";
     SetVisible(false);
   } else {
     m_strOpenNet = win::W(product::MusicHome());
   }
-  CreateBrowsers();
   LayoutWindow();
+  // A window on the screen is painted before the browser engine loads, which
+  // takes longer than everything else of the start: a timer's message comes
+  // after the window's paint. A hidden one has nothing to show first.
+  HWND h = hWndIfLoaded();
+  if (h && ::IsWindowVisible(h)) {
+    openTimer_.SetEnabled(true);
+  } else {
+    OpenSite();
+  }
+}
+
+void frmMain::OpenSite() {
+  openTimer_.SetEnabled(false);
+  CreateBrowsers();
   WebBrowser1.Navigate(m_strOpenNet);
   WebBrowser1.SetSilent(true);
-  // On a first start this waits up to 10 s, serving messages meanwhile.
-  firststart::HostedNoticeBrowser browser2(WebBrowser2);
+  // On a first start this waits up to 10 s, serving messages meanwhile. The
+  // hidden browser exists only for it.
+  firststart::HostedNoticeBrowser browser2(WebBrowser2, [this] { CreateNoticeBrowser(); });
   firststart::CheckFirstStart(browser2, bCountOk);
+  WebBrowser2.Destroy();
 }
 
 void frmMain::CreateBrowsers() {
   HWND h = hWndIfLoaded();
-  if (!h || !picFrame_) return;
+  if (!h || !picFrame_ || WebBrowser1.IsCreated()) return;
   const skin::Element& title = El(ids_.lblTitle);
   mainwindow::Layout l = mainwindow::LayoutParts(Scale(), title.box.width, title.box.height);
   // Each browser may show its own site only: the music site, and the update
   // server's statistics page.
-  if (!WebBrowser1.IsCreated()) {
-    WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_, MusicScope());
-    // Created after the window became active: the focus is still the frame's.
-    if (::GetActiveWindow() == h) FocusBrowser();
-  }
-  if (!WebBrowser2.IsCreated())
-    WebBrowser2.Create(h, ToRect(l.browser2), &events2_, StatisticsScope());
+  WebBrowser1.Create(picFrame_, ToRect(l.browser1), &events1_, MusicScope());
+  // Created after the window became active: the focus is still the frame's.
+  if (::GetActiveWindow() == h) FocusBrowser();
+}
+
+void frmMain::CreateNoticeBrowser() {
+  HWND h = hWndIfLoaded();
+  if (!h || WebBrowser2.IsCreated()) return;
+  const skin::Element& title = El(ids_.lblTitle);
+  mainwindow::Layout l = mainwindow::LayoutParts(Scale(), title.box.width, title.box.height);
+  WebBrowser2.Create(h, ToRect(l.browser2), &events2_, StatisticsScope());
 }
 
 bool frmMain::FocusBrowser() {

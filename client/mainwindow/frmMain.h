@@ -20,6 +20,10 @@ class frmMain : public skin::SkinForm {
  public:
   static frmMain& Instance();
 
+  // The start's show: shown, or, started at log-on ("/regstart"), loaded
+  // hidden with its first activation's work done at once.
+  void Start();
+
   // The address WebBrowser1 was last told to open: "about:blank", the
   // site's home address or its "/?autoplay=0" address. Empty until the
   // first activation. "about:blank" again once the browser went there
@@ -28,7 +32,7 @@ class frmMain : public skin::SkinForm {
   std::wstring m_strOpenNet;
 
   // The main browser, inside picFrame, and the hidden one of the
-  // first-start notice.
+  // first-start notice, which exists only while the notice is due.
   BrowserHost WebBrowser1;
   BrowserHost WebBrowser2;
   // One-second timer of the updater launch; enabled by Form_Load.
@@ -87,7 +91,12 @@ class frmMain : public skin::SkinForm {
   void imgClose_MouseMove(int index);
   void imgMin_MouseMove(int index);
   void imgTop_MouseMove();
+  // The main browser (again, for a window loaded anew), and the hidden one
+  // while the first-start notice is due.
   void CreateBrowsers();
+  void CreateNoticeBrowser();
+  // The first activation's browser work: the address, the notice.
+  void OpenSite();
   // Gives the keyboard focus to the page when the window is shown.
   bool FocusBrowser();
   void FirstActivation();
@@ -127,6 +136,8 @@ class frmMain : public skin::SkinForm {
   Ids ids_;
   HWND picFrame_ = nullptr;
   win::UniqueHandle instanceMutex_;
+  // Defers OpenSite past the first paint of a shown window.
+  win::FormTimer openTimer_;
 
   // The artwork, loaded once for the object's life.
   skin::Picture topPicture_, iconPicture_, closePicture_[2], minPicture_[2], trayPicture_, mousePointPicture_;

@@ -14,7 +14,7 @@ void Main() {
   modOpertXml::EnsureConfigFile();
   modChkOptState::ApplyOptions();
   modOpertXml::WriteConfigKey(L"ver", win::W(product::ClientVersionText()));
-  frmMain::Instance().Show();
+  frmMain::Instance().Start();
 }
 
 }  // namespace modMain

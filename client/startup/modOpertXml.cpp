@@ -171,6 +171,8 @@ bool WriteConfigKey(const std::wstring& key, const std::wstring& value) {
   if (!doc) return false;
   ComPtr<IXMLDOMNode> node = SelectKey(doc.get(), key);
   if (!node) return false;  // nothing to change: the file stays as it is
+  Bstr now;
+  if (SUCCEEDED(node->get_text(now.put())) && now.str() == value) return true;
   Bstr text(value);
   if (FAILED(node->put_text(text.get()))) return false;
   return SaveReplacing(doc.get(), path);

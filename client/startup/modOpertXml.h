@@ -21,9 +21,11 @@ bool EnsureConfigFile();
 // text when the file, the element or the text is missing or unreadable.
 std::wstring ReadConfigKey(const std::wstring& key);
 
-// Replaces the text of the first element named `key` and saves the file.
-// Never creates the file. False (file untouched) when the file is absent or
-// unparsable, the key has no element, or the save failed.
+// Replaces the text of the first element named `key` and saves the file;
+// a text that is there already is not written again (the start records its
+// version every time). Never creates the file. False (file untouched) when
+// the file is absent or unparsable, the key has no element, or the save
+// failed.
 bool WriteConfigKey(const std::wstring& key, const std::wstring& value);
 
 }  // namespace modOpertXml

@@ -97,7 +97,7 @@ class DpiTest : public ::testing::Test {
 TEST_F(DpiTest, MainWindowMeasuresItsSizeTimesTheScaleWithItsChromeThere) {
   frmMain& f = frmMain::Instance();
   f.Show();
-  ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated; }));
+  ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated && f.WebBrowser1.IsCreated(); }));
   HWND h = f.hWnd();
   EXPECT_EQ(win::WindowDpi(h), win::SystemDpi());
   EXPECT_DOUBLE_EQ(f.Scale(), Scale());

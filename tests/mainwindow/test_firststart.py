@@ -18,6 +18,9 @@ UNINSTALL_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Velmo
 STAND_IN = vel.BUILD / "velTestUpdater.exe"
 INSTALLER = vel.BUILD / "velTestInstaller.exe"  # comes with the updater's tests
 UPDATE = vel.HOSTS["update"]
+DRIVER = vel.BUILD / "traydriver.exe"
+QUIET = (b"<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray>"
+         b"<ver>1.0.0</ver></config>")
 
 
 def reg(*args):
@@ -65,6 +68,17 @@ class UninstallEntry:
         reg("delete", UNINSTALL_KEY, "/v", "FirstStart", "/f")
         if self.value is not None:
             reg("add", UNINSTALL_KEY, "/v", "FirstStart", "/t", "REG_SZ", "/d", self.value, "/f")
+
+
+def notice_browsers():
+    """Browser windows right in the client's main window: the notice's (the
+    page's lies in the frame); None without a main window."""
+    rc, menu = vel.run_wine(str(DRIVER), "find", "0")
+    rc, main = vel.run_wine(str(DRIVER), "main", menu.strip()) if rc == 0 and menu.strip() else (1, "")
+    if rc != 0 or not main.strip():
+        return None
+    rc, children = vel.run_wine(str(DRIVER), "children", main.strip())
+    return children.splitlines().count("Shell Embedding")
 
 
 def cpu_seconds(pid):
@@ -150,6 +164,7 @@ class FirstStartTest(unittest.TestCase):
         self.assertTrue(sent, vel.hosts_log())
         self.assertLess(sent[0]["time"] - loaded, 5.0)
         began = sent[0]["time"]
+        self.assertEqual(notice_browsers(), 1)
         # The client's process (a fork of it that is about to start another
         # program briefly has the same command line).
         pids = vel.wait_until(lambda: [p for p in [vel.linux_pids(self.app.file("velBox.exe"))] if len(p) == 1], 10)
@@ -167,6 +182,8 @@ class FirstStartTest(unittest.TestCase):
         self.assertEqual(len(self.requests("update", "/count/?all")), 1)
         self.assertEqual([e["path"] for e in vel.hosts_log("update") if e["path"].startswith("/count")],
                          ["/count/?all"])
+        # Its browser went with the wait.
+        self.assertEqual(notice_browsers(), 0)
 
         # Every window of the client (the main window and the hidden ones)
         # answered at once throughout the wait.
@@ -190,9 +207,7 @@ class FirstStartTest(unittest.TestCase):
 
     def test_closing_during_the_wait_ends_the_client_at_once(self):
         self.uninstall.make()
-        self.app.file("cfg.xml").write_bytes(
-            b"<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray>"
-            b"<ver>1.0.0</ver></config>")
+        self.app.file("cfg.xml").write_bytes(QUIET)
         client = self.start()
         self.loaded_at()
         sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
@@ -222,11 +237,25 @@ class FirstStartTest(unittest.TestCase):
                 self.loaded_at()
                 time.sleep(4)
                 self.assertEqual(self.requests("update"), [])
+                # No notice due, no browser for it.
+                self.assertEqual(notice_browsers(), 0)
                 self.assertEqual(key_exists(), case != "no key")
                 if case != "no key":
                     self.assertEqual(first_start_value(), "1" if case == "value present" else "")
                 self.assertTrue(client.running())
                 client.stop()
+
+    def test_first_start_at_log_on_sends_the_notice_once_too(self):
+        self.use_client(quick=True)
+        self.uninstall.make()
+        self.app.file("cfg.xml").write_bytes(QUIET)
+        self.start("/regstart")
+        sent = vel.wait_until(lambda: self.requests("update", "/count/?all"), 20)
+        self.assertTrue(sent, vel.hosts_log())
+        # The quick client waits 2 s; its browser goes with the wait.
+        self.assertTrue(vel.wait_until(lambda: notice_browsers() == 0, 20), notice_browsers())
+        self.assertEqual(len(self.requests("update", "/count/?all")), 1)
+        self.assertEqual(self.requests("music"), [])
 
     # --- the updater start -----------------------------------------------------
 

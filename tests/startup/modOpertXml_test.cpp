@@ -124,8 +124,13 @@ TEST_F(ConfigFile, ValuesReadAsStoredWithTheirBlanks) {
 }
 
 TEST_F(ConfigFile, HandIndentedFileIsRewrittenOnOneLineWithItsValues) {
-  Put("\xEF\xBB\xBF<config>\n\t<autorun>0</autorun>\n\t<shortlnk>1</shortlnk>\n\t<closetotray>0</closetotray>\n"
-      "\t<ver>0.9.0</ver>\n</config>\n");
+  const std::string indented =
+      "\xEF\xBB\xBF<config>\n\t<autorun>0</autorun>\n\t<shortlnk>1</shortlnk>\n\t<closetotray>0</closetotray>\n"
+      "\t<ver>0.9.0</ver>\n</config>\n";
+  Put(indented);
+  // The text it holds already: nothing is written.
+  EXPECT_TRUE(modOpertXml::WriteConfigKey(L"ver", L"0.9.0"));
+  EXPECT_EQ(ReadFileBytes(path), indented);
   EXPECT_TRUE(modOpertXml::WriteConfigKey(L"shortlnk", L"0"));
   EXPECT_EQ(Core(ReadFileBytes(path)),
             "<config><autorun>0</autorun><shortlnk>0</shortlnk><closetotray>0</closetotray><ver>0.9.0</ver></config>");

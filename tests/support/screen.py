@@ -17,6 +17,7 @@ import ctypes.util
 import os
 import struct
 import sys
+import time
 import zlib
 from pathlib import Path
 
@@ -78,6 +79,46 @@ def grab(display=None):
     rgb = bytearray(w * h * 3)
     rgb[0::3], rgb[1::3], rgb[2::3] = raw[2::4], raw[1::4], raw[0::4]
     return w, h, bytes(rgb)
+
+
+class _WindowAttributes(ctypes.Structure):
+    _fields_ = [("x", ctypes.c_int), ("y", ctypes.c_int), ("width", ctypes.c_int), ("height", ctypes.c_int),
+                ("border_width", ctypes.c_int), ("depth", ctypes.c_int), ("rest", ctypes.c_byte * 128)]
+
+
+def mapped_sizes(seconds, display=None):
+    """The sizes (width, height) of the windows the display maps on the
+    screen during the next `seconds`: every map, also of a window shown only
+    for a moment."""
+    x = _xlib()
+    x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+    x.XPending.argtypes = [ctypes.c_void_p]
+    x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+    x.XGetWindowAttributes.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+    x.XSetErrorHandler.argtypes = [ctypes.c_void_p]
+    name = display or os.environ.get("DISPLAY")
+    d = x.XOpenDisplay(name.encode() if name else None)
+    if not d:
+        raise RuntimeError(f"cannot open display {name}")
+    # A window gone before it is asked about is no error here.
+    handler = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda *_: 0)
+    x.XSetErrorHandler(ctypes.cast(handler, ctypes.c_void_p))
+    sizes, event, attributes = [], ctypes.create_string_buffer(192), _WindowAttributes()
+    try:
+        x.XSelectInput(d, x.XRootWindow(d, x.XDefaultScreen(d)), 1 << 19)  # SubstructureNotifyMask
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if not x.XPending(d):
+                time.sleep(0.005)
+                continue
+            x.XNextEvent(d, event)
+            if struct.unpack_from("i", event.raw)[0] == 19:  # MapNotify: its window at offset 40
+                attributes.width = attributes.height = 0
+                x.XGetWindowAttributes(d, struct.unpack_from("L", event.raw, 40)[0], ctypes.byref(attributes))
+                sizes.append((attributes.width, attributes.height))
+    finally:
+        x.XCloseDisplay(d)
+    return sizes
 
 
 def write_png(path, w, h, rgb):

@@ -421,7 +421,7 @@ class MainTrayTest : public TrayTest {
     TrayTest::SetUp();
     f.Show();
     ASSERT_TRUE(f.IsLoaded());
-    ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated; }));
+    ASSERT_TRUE(win::WaitWithMessages(10000, [&] { return f.bActivated && f.WebBrowser1.IsCreated(); }));
     h = f.hWnd();
     menu = frmMenu::Instance().hWndIfLoaded();
     ASSERT_NE(menu, nullptr) << "the main window's load loads the tray form";

@@ -5,6 +5,8 @@
 //                              form window with a minimise box (the hook's)
 //   shown MENU                 the client's shown top-level windows, one a
 //                              line: "HWND CLASS"
+//   children HWND              the classes of HWND's own child windows, one
+//                              a line
 //   state HWND                 "exists visible iconic zoomed" as 0/1
 //   send HWND MSG WP LP        SendMessageTimeout; prints the result
 //   post HWND MSG WP LP
@@ -285,6 +287,15 @@ int Run(int argc, wchar_t** argv) {
       wchar_t cls[64] = {};
       ::GetClassNameW(h, cls, 64);
       Out(Decimal(reinterpret_cast<UINT_PTR>(h)) + L" " + cls);
+    }
+    return 0;
+  }
+  if (cmd == L"children") {
+    // The classes of the window's own child windows (not theirs).
+    for (HWND c = ::GetWindow(Handle(arg(2)), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+      wchar_t cls[64] = {};
+      ::GetClassNameW(c, cls, 64);
+      Out(cls);
     }
     return 0;
   }
