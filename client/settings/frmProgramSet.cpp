@@ -7,6 +7,7 @@
 #include "artwork/resource.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
+#include "client/tray/modSubClass.h"
 #include "common/win/dpi.h"
 #include "common/win/winstr.h"
 
@@ -452,6 +453,8 @@ void frmProgramSet::Apply() {
 // --- messages -------------------------------------------------------------------------
 
 LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  // A close from outside ends the client, not only the dialog.
+  if (LRESULT result = 0; modSubClass::HandleEndRequest(msg, wp, result)) return result;
   switch (msg) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {

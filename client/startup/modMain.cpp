@@ -4,6 +4,8 @@
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
 #include "common/product.h"
+#include "common/win/files.h"
+#include "common/win/paths.h"
 #include "common/win/winstr.h"
 
 namespace modMain {
@@ -15,6 +17,12 @@ void Main() {
   modChkOptState::ApplyOptions();
   modOpertXml::WriteConfigKey(L"ver", win::W(product::ClientVersionText()));
   frmMain::Instance().Show();
+}
+
+void Finish() {
+  // This client runs on from its file moved aside and gives it its name back.
+  for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
+    win::RestoreSetAside(win::AppFile(win::W(file)));
 }
 
 }  // namespace modMain

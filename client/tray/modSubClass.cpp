@@ -2,6 +2,7 @@
 
 #include "client/settings/frmProgramSet.h"
 #include "client/startup/modChkOptState.h"
+#include "client/startup/modMain.h"
 #include "client/tray/frmMenu.h"
 #include "client/tray/modTray.h"
 
@@ -9,32 +10,75 @@ namespace modSubClass {
 
 WNDPROC lpPrevWndProc = nullptr;
 
+namespace {
+
+HWND g_main = nullptr;  // the hooked window, until it is destroyed
+// While the exit path runs: the WM_CLOSE messages it sends are its own.
+bool g_exiting = false;
+
+class Exiting {
+ public:
+  Exiting() { g_exiting = true; }
+  ~Exiting() { g_exiting = false; }
+  Exiting(const Exiting&) = delete;
+  Exiting& operator=(const Exiting&) = delete;
+};
+
+// The one exit path.
+void CloseEverything() {
+  // Each close runs to completion before the next; the settings dialog is
+  // loaded (and its load enforces the options) when asked for its window.
+  if (HWND menu = frmMenu::Instance().hWndIfLoaded()) ::SendMessageW(menu, WM_CLOSE, 0, 0);
+  ::SendMessageW(frmProgramSet::Instance().hWnd(), WM_CLOSE, 0, 0);
+  if (g_main) ::SendMessageW(g_main, WM_CLOSE, 0, 0);
+  modTray::RemoveTrayIcon();
+}
+
+}  // namespace
+
 void HookMainWindow(HWND hwnd) {
   if (!hwnd) return;
   const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
   ::SetWindowLongPtrW(hwnd, GWL_STYLE, style | WS_SYSMENU | WS_MINIMIZEBOX);
   // Hooking twice would make the hook its own predecessor.
   if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hwnd, GWLP_WNDPROC)) == &MainWndProc) return;
+  g_main = hwnd;
   lpPrevWndProc = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MainWndProc)));
 }
 
-namespace {
-
-void CloseEverything(HWND mainWindow) {
-  // Each close runs to completion before the next; the settings dialog is
-  // loaded (and its load enforces the options) when asked for its window.
-  ::SendMessageW(frmMenu::Instance().hWnd(), WM_CLOSE, 0, 0);
-  ::SendMessageW(frmProgramSet::Instance().hWnd(), WM_CLOSE, 0, 0);
-  ::SendMessageW(mainWindow, WM_CLOSE, 0, 0);
-  modTray::RemoveTrayIcon();
+void ExitClient() {
+  if (g_exiting) return;
+  Exiting exiting;
+  CloseEverything();
 }
 
-}  // namespace
+bool HandleEndRequest(UINT msg, WPARAM wp, LRESULT& result) {
+  switch (msg) {
+    case WM_CLOSE:
+      if (g_exiting) return false;  // the exit path's own: the window closes
+      ExitClient();
+      result = 0;
+      return true;
+    case WM_QUERYENDSESSION:
+      result = TRUE;
+      return true;
+    case WM_ENDSESSION:
+      if (wp) {
+        ExitClient();
+        modMain::Finish();
+      }
+      result = 0;
+      return true;
+    default:
+      return false;
+  }
+}
 
 LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   const WNDPROC previous = lpPrevWndProc;
   if (uMsg == WM_DESTROY) {
+    g_main = nullptr;
     ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
     return ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam);
   }
@@ -43,10 +87,16 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
       ::ShowWindow(hWnd, SW_HIDE);
       return 0;
     }
-    CloseEverything(hWnd);
+    if (g_exiting) return 0;
+    // A window that stays gets the command passed on, still inside the exit
+    // path: the close it makes of it is not one from outside.
+    Exiting exiting;
+    CloseEverything();
     if (!::IsWindow(hWnd)) return 0;
     return ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam);
   }
+  // Never destroyed while the client runs on: a close from outside ends it.
+  if (LRESULT result = 0; HandleEndRequest(uMsg, wParam, result)) return result;
   return ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam);
 }
 
