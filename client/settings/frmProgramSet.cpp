@@ -476,6 +476,14 @@ LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
       }
       break;  // a button: the skin shows its focus
+    case WM_SYSCOMMAND:
+      // Alt+F4 closes the dialog as its close button does; only a close
+      // from outside ends the client.
+      if ((wp & 0xFFF0) == SC_CLOSE) {
+        imgClose_Click(0);
+        return 0;
+      }
+      break;
     case WM_NCDESTROY:
       check_.fill(nullptr);
       break;

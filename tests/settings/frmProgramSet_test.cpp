@@ -17,6 +17,7 @@
 #include "artwork/resource.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
+#include "client/tray/frmMenu.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
 #include "tests/integration/entrystate.h"
@@ -222,15 +223,18 @@ TEST_F(SettingsDialog, UncheckingTheShortcutThenOkWritesZeroAndRemovesIt) {
   EXPECT_EQ(writer.sets + writer.deletes, 0);
 }
 
-TEST_F(SettingsDialog, CancelCloseButtonAndCloseMessageWriteNothing) {
+// Only a close message from outside ends the client (its tray form too).
+TEST_F(SettingsDialog, CancelCloseButtonAltF4AndCloseMessageWriteNothing) {
   Put(Cfg("0", "0", "1"));
   const std::function<void()> closers[] = {
       [&] { ClickAt(kCancel); },
       [&] { ClickAt(kClose); },
+      [&] { ::SendMessageW(dlg.hWndIfLoaded(), WM_SYSCOMMAND, SC_CLOSE, 0); },
       [&] { ::SendMessageW(dlg.hWndIfLoaded(), WM_CLOSE, 0, 0); },
   };
   int n = 0;
   for (const auto& close : closers) {
+    frmMenu::Instance().Load();
     Open();
     ASSERT_TRUE(LinkThere());
     const std::string before = Bytes();
@@ -246,6 +250,8 @@ TEST_F(SettingsDialog, CancelCloseButtonAndCloseMessageWriteNothing) {
     EXPECT_TRUE(LinkThere()) << n;
     EXPECT_FALSE(bCloseToTray) << n;
     EXPECT_FALSE(GetRun(HKEY_CURRENT_USER)) << n;
+    EXPECT_EQ(frmMenu::Instance().IsLoaded(), n < 3) << n;
+    frmMenu::Instance().Unload();
     ++n;
   }
 }
