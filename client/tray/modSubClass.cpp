@@ -1,5 +1,7 @@
 #include "client/tray/modSubClass.h"
 
+#include <utility>
+
 #include "client/settings/frmProgramSet.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modMain.h"
@@ -13,26 +15,20 @@ WNDPROC lpPrevWndProc = nullptr;
 namespace {
 
 HWND g_main = nullptr;  // the hooked window, until it is destroyed
-// While the exit path runs: the WM_CLOSE messages it sends are its own.
+// While the exit path runs: the WM_CLOSE messages sent meanwhile are the
+// client's own.
 bool g_exiting = false;
 
 class Exiting {
  public:
-  Exiting() { g_exiting = true; }
-  ~Exiting() { g_exiting = false; }
+  Exiting() : before_(std::exchange(g_exiting, true)) {}
+  ~Exiting() { g_exiting = before_; }
   Exiting(const Exiting&) = delete;
   Exiting& operator=(const Exiting&) = delete;
-};
 
-// The one exit path.
-void CloseEverything() {
-  // Each close runs to completion before the next; the settings dialog is
-  // loaded (and its load enforces the options) when asked for its window.
-  if (HWND menu = frmMenu::Instance().hWndIfLoaded()) ::SendMessageW(menu, WM_CLOSE, 0, 0);
-  ::SendMessageW(frmProgramSet::Instance().hWnd(), WM_CLOSE, 0, 0);
-  if (g_main) ::SendMessageW(g_main, WM_CLOSE, 0, 0);
-  modTray::RemoveTrayIcon();
-}
+ private:
+  bool before_;
+};
 
 }  // namespace
 
@@ -50,13 +46,18 @@ void HookMainWindow(HWND hwnd) {
 void ExitClient() {
   if (g_exiting) return;
   Exiting exiting;
-  CloseEverything();
+  // Each close runs to completion before the next; the settings dialog is
+  // loaded (and its load enforces the options) when asked for its window.
+  if (HWND menu = frmMenu::Instance().hWndIfLoaded()) ::SendMessageW(menu, WM_CLOSE, 0, 0);
+  ::SendMessageW(frmProgramSet::Instance().hWnd(), WM_CLOSE, 0, 0);
+  if (g_main) ::SendMessageW(g_main, WM_CLOSE, 0, 0);
+  modTray::RemoveTrayIcon();
 }
 
 bool HandleEndRequest(UINT msg, WPARAM wp, LRESULT& result) {
   switch (msg) {
     case WM_CLOSE:
-      if (g_exiting) return false;  // the exit path's own: the window closes
+      if (g_exiting) return false;  // the client's own: the window closes
       ExitClient();
       result = 0;
       return true;
@@ -87,12 +88,11 @@ LRESULT CALLBACK MainWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
       ::ShowWindow(hWnd, SW_HIDE);
       return 0;
     }
-    if (g_exiting) return 0;
-    // A window that stays gets the command passed on, still inside the exit
-    // path: the close it makes of it is not one from outside.
-    Exiting exiting;
-    CloseEverything();
+    ExitClient();
     if (!::IsWindow(hWnd)) return 0;
+    // A window that stays gets the command passed on; the close it makes of
+    // it is the client's own, not one from outside.
+    Exiting own;
     return ::CallWindowProcW(previous, hWnd, uMsg, wParam, lParam);
   }
   // Never destroyed while the client runs on: a close from outside ends it.

@@ -37,7 +37,6 @@ Target amd64-unicode
 
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
-!include "MUI2.nsh"
 
 ; -DVELBOX_CODESIGN=<signing command> -DVELBOX_CODESIGN_CERT=<PKCS#12 file>
 ; [-DVELBOX_CODESIGN_TIMESTAMP=<url>]: the uninstaller is signed before it
@@ -95,6 +94,7 @@ VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} 安装程序"
 VIAddVersionKey /LANG=0 "CompanyName" "${SITE}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${SITE}"
 
+!include "MUI2.nsh"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 ; The last page asks whether to start the client ("运行 Velmora音乐盒", on
@@ -203,10 +203,7 @@ Function ${UN}EndClient
   ${EndIf}
   FindWindow $R1 "${CLIENT_WINDOW_CLASS}"
   ${If} $R1 <> 0
-    ; Said even where a file is being put in place without its details.
-    SetDetailsPrint both
     DetailPrint "正在关闭 ${PRODUCT}..."
-    SetDetailsPrint lastused
     StrCpy $ClientEnded 1
   ${EndIf}
   Push "${CLIENT_WINDOW_CLASS}"
@@ -518,14 +515,15 @@ FunctionEnd
   !else
     DetailPrint "$(^Extract)${NAME}"
   !endif
-  SetDetailsPrint none
   ${Do}
     ClearErrors
+    SetDetailsPrint none
     !if "${SOURCE}" == ""
       WriteUninstaller "$INSTDIR\${NAME}.$Pid.tmp"
     !else
       File "/oname=${NAME}.$Pid.tmp" "${SOURCE}"
     !endif
+    SetDetailsPrint both
     StrCpy $R9 0
     ${IfNot} ${Errors}
       Push "$INSTDIR\${NAME}.$Pid.tmp"
@@ -540,13 +538,12 @@ FunctionEnd
     ${If} $R9 = 1
       ${Break}
     ${EndIf}
+    SetDetailsPrint none
     Delete "$INSTDIR\${NAME}.$Pid.tmp"
     SetDetailsPrint both
     MessageBox MB_RETRYCANCEL|MB_ICONSTOP "无法写入文件：$INSTDIR\${NAME}$\r$\n请退出 ${PRODUCT} 后点击“重试”。" /SD IDCANCEL IDRETRY +2
     Abort "无法写入文件：$INSTDIR\${NAME}"
-    SetDetailsPrint none
   ${Loop}
-  SetDetailsPrint both
 !macroend
 
 ; Adds the size of the installed file NAME to $R0 (bytes).
@@ -648,9 +645,9 @@ Section "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
   WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
   WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  Call WriteAppsListValues
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
-  Call WriteAppsListValues
 
   ; A client that had to be ended comes back as it was: shown, or hidden in
   ; the tray as at log-on.
