@@ -684,8 +684,7 @@ TEST_F(SettingsDialog, TheWindowShowsTheBoxesOnWhite) {
 
 // --- modal show and keyboard ---------------------------------------------------------
 
-// What a screen reader hears: focus events for the dialog's windowless
-// children.
+// Focus events for the dialog's windowless children, as a screen reader hears them.
 HWND g_heardWindow = nullptr;
 std::vector<LONG> g_heard;
 void CALLBACK Hear(HWINEVENTHOOK, DWORD, HWND h, LONG object, LONG child, DWORD, DWORD) {
@@ -726,8 +725,7 @@ TEST_F(SettingsDialog, TheKeyboardWalksTheBoxesAndTheButtonsAndPressesThem) {
     focus.push_back(::GetFocus());
     win::ComPtr<IAccessible> acc;
     if (::AccessibleObjectFromWindow(dlg.hWnd(), OBJID_CLIENT, __uuidof(IAccessible), acc.put_void()) != S_OK) return;
-    VARIANT v;
-    ::VariantInit(&v);
+    VARIANT v{};
     if (acc->get_accFocus(&v) == S_OK && v.vt == VT_I4 && ::GetFocus() == dlg.hWnd()) accFocus.push_back(v.lVal);
     for (long child : {1, 2, 3}) {  // close, OK, Cancel
       VARIANT c{}, state{};

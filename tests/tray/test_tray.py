@@ -111,8 +111,7 @@ class TrayTest(unittest.TestCase):
         return True
 
     def assertEndedCleanly(self, cfg_before):
-        """The client ended as by the tray's exit: its icon gone, cfg.xml as
-        it was."""
+        """Ended as by the tray's exit: its icon gone, cfg.xml as it was."""
         self.assertTrue(self.ended(), "the client still runs")
         self.assertFalse(self.icon_there())
         self.assertEqual(self.cfg.read_bytes(), cfg_before)
