@@ -3,13 +3,8 @@
 
 #include "client/mainwindow/frmMain.h"
 #include "client/startup/modMain.h"
-#include "common/product.h"
-#include "common/win/files.h"
-#include "common/win/installation.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
-#include "common/win/paths.h"
-#include "common/win/winstr.h"
 #ifdef VELBOX_TEST_COMMANDS
 #include "client/testcommands.h"
 #endif
@@ -36,10 +31,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   frmMain::Instance().Unload();
   // An update cut off between moving a running program's file aside and
   // putting the new one in its place leaves nothing to start the client
-  // from; this client runs on from the file moved aside and gives it its
-  // name back on its way out. Not after an uninstall: nothing comes back.
-  if (!win::RemovedUnder(win::AppFolder()))
-    for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
-      win::RestoreSetAside(win::AppFile(win::W(file)));
+  // from.
+  modMain::Finish();
   return code;
 }

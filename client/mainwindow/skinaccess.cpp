@@ -207,6 +207,8 @@ STDMETHODIMP SkinAccessible::get_accState(VARIANT child, VARIANT* state) {
     HWND h = host_->AccessibleWindow();
     long s = 0;
     if (host_->AccessibleHot(r.control)) s |= STATE_SYSTEM_HOTTRACKED;
+    if (host_->AccessibleControls().at(static_cast<size_t>(r.control)).focusable) s |= STATE_SYSTEM_FOCUSABLE;
+    if (host_->AccessibleFocus() == r.control) s |= STATE_SYSTEM_FOCUSED;
     // A disabled window (under a modal dialog) takes no click.
     if (!::IsWindowEnabled(h)) s |= STATE_SYSTEM_UNAVAILABLE;
     if (!::IsWindowVisible(h) || ::IsIconic(h)) s |= STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN;
@@ -249,9 +251,13 @@ STDMETHODIMP SkinAccessible::get_accKeyboardShortcut(VARIANT child, BSTR* keys) 
 STDMETHODIMP SkinAccessible::get_accFocus(VARIANT* child) {
   if (!child) return E_POINTER;
   ::VariantInit(child);
-  if (!system_) return RPC_E_DISCONNECTED;
-  // Only the check boxes (and the browser) take the focus; they are the
-  // system's children.
+  if (!host_ || !system_) return RPC_E_DISCONNECTED;
+  if (const int control = host_->AccessibleFocus(); control >= 0) {
+    SetI4(child, control + 1);
+    return S_OK;
+  }
+  // Else the focus is on a child window (a check box, the browser) or none:
+  // the system's part knows.
   HRESULT hr = system_->get_accFocus(child);
   if (hr == S_OK && child->vt == VT_I4 && child->lVal != CHILDID_SELF) child->lVal += ControlCount();
   return hr;
@@ -275,7 +281,7 @@ STDMETHODIMP SkinAccessible::get_accDefaultAction(VARIANT child, BSTR* action) {
 
 STDMETHODIMP SkinAccessible::accSelect(long flags, VARIANT child) {
   Resolved r = Resolve(child);
-  // The controls take neither the focus nor a selection.
+  // The controls take no selection; the focus comes to them by the keyboard.
   if (r.target == Target::kControl) return DISP_E_MEMBERNOTFOUND;
   if (r.target == Target::kInvalid) return host_ ? E_INVALIDARG : RPC_E_DISCONNECTED;
   return system_->accSelect(flags, r.systemId);

@@ -3,7 +3,8 @@
 // window's own part - its name, its child windows such as the check boxes -
 // is the system's standard client object; the windowless controls (caption
 // buttons, image buttons) are simple children 1..n of it, push buttons with
-// their names, places, hot state and the click as their default action.
+// their names, places, hot and focus states and the click as their default
+// action.
 #pragma once
 
 #include <windows.h>
@@ -23,6 +24,8 @@ class AccessibleHost {
   virtual std::vector<AccessibleControl> AccessibleControls() const = 0;
   // The control shows its hover (or pressed) picture.
   virtual bool AccessibleHot(int control) const = 0;
+  // The control that has the keyboard focus (the window has it); -1 none.
+  virtual int AccessibleFocus() const = 0;
   // Does what a click on the control does, once the client's call has
   // returned (the click may close the window the client is talking to).
   virtual void AccessibleDefaultAction(int control) = 0;

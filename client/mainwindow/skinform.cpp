@@ -194,6 +194,37 @@ LRESULT SkinForm::OnGetObject(WPARAM wp, LPARAM lp) {
   return ::DefWindowProcW(hWndIfLoaded(), WM_GETOBJECT, wp, lp);
 }
 
+int SkinForm::FocusedControl() const {
+  HWND h = hWndIfLoaded();
+  return h && ::GetFocus() == h ? Skin_FocusedControl() : -1;
+}
+
+void SkinForm::ControlFocusChanged() {
+  HWND h = hWndIfLoaded();
+  if (!h) return;
+  ::InvalidateRect(h, nullptr, FALSE);
+  if (const int control = FocusedControl(); control >= 0)
+    ::NotifyWinEvent(EVENT_OBJECT_FOCUS, h, OBJID_CLIENT, control + 1);
+}
+
+void SkinForm::PaintFocusCue(HDC dc) {
+  const int control = FocusedControl();
+  if (control < 0) return;
+  const auto controls = Skin_AccessibleControls();
+  if (control >= static_cast<int>(controls.size())) return;
+  const PixelRect box = AccessibleBox(scene_, controls[static_cast<size_t>(control)]);
+  const int inset = ToPixel(4 * scale_);
+  // Dotted in the texts' colour on their background: it stands out on the
+  // button picture whatever the colour scheme.
+  win::UniquePen pen(::CreatePen(PS_DOT, 1, ToColorRef(colours_.text)));
+  win::SelectGuard selPen(dc, pen.get());
+  win::SelectGuard selBrush(dc, ::GetStockObject(NULL_BRUSH));
+  const int mode = ::SetBkMode(dc, OPAQUE);
+  ::SetBkColor(dc, ToColorRef(colours_.back));
+  ::Rectangle(dc, box.left + inset, box.top + inset, box.right - inset, box.bottom - inset);
+  ::SetBkMode(dc, mode);
+}
+
 void SkinForm::AccessibleDefaultAction(int control) {
   if (HWND h = hWndIfLoaded()) ::PostMessageW(h, ControlClickMessage(), static_cast<WPARAM>(control), 0);
 }
@@ -508,6 +539,7 @@ void SkinForm::Paint(HDC dc, const RECT& rc) {
       }
     }
   }
+  PaintFocusCue(dc);
 }
 
 win::UniqueBitmap SkinForm::Snapshot() {
@@ -555,6 +587,12 @@ LRESULT SkinForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     case WM_SYSCOLORCHANGE:
       ReadColours();
+      break;
+    case WM_SETFOCUS:
+      ControlFocusChanged();
+      break;
+    case WM_KILLFOCUS:
+      ::InvalidateRect(h, nullptr, FALSE);  // the focus cue goes
       break;
     case WM_GETOBJECT:
       return OnGetObject(wp, lp);

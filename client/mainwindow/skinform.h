@@ -131,6 +131,12 @@ class SkinForm : public win::Form, private AccessibleHost {
   virtual bool Skin_ControlHot(int control) const { return false; }
   // What a click on the control does.
   virtual void Skin_ControlClick(int control) {}
+  // The windowless control the keyboard is on while the window has the
+  // focus; -1 when it is on a child window or nowhere.
+  virtual int Skin_FocusedControl() const { return -1; }
+  // The keyboard moved onto a windowless control or off it: its focus cue
+  // is drawn anew and accessibility clients are told.
+  void ControlFocusChanged();
 
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
@@ -153,6 +159,9 @@ class SkinForm : public win::Form, private AccessibleHost {
   void RemakeFonts();
   void ReadColours();
   void OnDpiChanged(int dpi, const RECT& proposed);
+  // Skin_FocusedControl while the window has the focus, else -1.
+  int FocusedControl() const;
+  void PaintFocusCue(HDC dc);
   LRESULT OnGetObject(WPARAM wp, LPARAM lp);
 
   // AccessibleHost
@@ -160,6 +169,7 @@ class SkinForm : public win::Form, private AccessibleHost {
   const Scene& AccessibleScene() const override { return scene_; }
   std::vector<AccessibleControl> AccessibleControls() const override { return Skin_AccessibleControls(); }
   bool AccessibleHot(int control) const override { return Skin_ControlHot(control); }
+  int AccessibleFocus() const override { return FocusedControl(); }
   void AccessibleDefaultAction(int control) override;
 
   Scene scene_;

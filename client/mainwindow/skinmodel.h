@@ -159,6 +159,7 @@ class HoverSet {
 struct AccessibleControl {
   std::u16string name;
   std::vector<int> elements;
+  bool focusable = false;  // joins the window's Tab order
 };
 
 // The control whose element is the topmost one under window pixel (x, y)

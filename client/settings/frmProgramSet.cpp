@@ -1,11 +1,13 @@
 #include "client/settings/frmProgramSet.h"
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "artwork/resource.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
+#include "client/tray/modSubClass.h"
 #include "common/win/dpi.h"
 #include "common/win/winstr.h"
 
@@ -146,7 +148,8 @@ void frmProgramSet::CreateCheckBoxes() {
     check_[static_cast<size_t>(index)] = box;
   }
   PlaceCheckBoxes();
-  focus_ = check_[0];
+  focusStop_ = 0;
+  keyPressed_ = -1;
 }
 
 void frmProgramSet::PlaceCheckBoxes() {
@@ -296,7 +299,7 @@ std::vector<skin::AccessibleControl> frmProgramSet::Skin_AccessibleControls() co
   std::vector<skin::AccessibleControl> controls{{u"关闭", {ids_.close[0], ids_.close[1]}}};
   for (size_t i = 0; i < 2; ++i) {
     // The label that takes the mouse, the picture and the caption.
-    controls.push_back({El(ids_.caption[i]).text, {ids_.respond[i], ids_.frame[i], ids_.caption[i]}});
+    controls.push_back({El(ids_.caption[i]).text, {ids_.respond[i], ids_.frame[i], ids_.caption[i]}, true});
   }
   return controls;
 }
@@ -311,9 +314,81 @@ void frmProgramSet::Skin_ControlClick(int control) {
     imgClose_Click(0);
     return;
   }
+  PressButton(control - 1);
+}
+
+int frmProgramSet::Skin_FocusedControl() const {
+  const int button = settings::ButtonAtStop(focusStop_);
+  return button < 0 ? -1 : button + 1;  // after the close button
+}
+
+void frmProgramSet::PressButton(int index) {
   // A press and its release, as the mouse makes them.
-  lbl_RespondCmd_MouseDown(control - 1, skin::kLeftButton);
-  lbl_RespondCmd_MouseUp(control - 1, skin::kLeftButton);
+  lbl_RespondCmd_MouseDown(index, skin::kLeftButton);
+  lbl_RespondCmd_MouseUp(index, skin::kLeftButton);
+}
+
+// --- keyboard -------------------------------------------------------------------
+
+HWND frmProgramSet::BoxAtStop(int stop) const {
+  if (settings::ButtonAtStop(stop) >= 0) return nullptr;
+  return check_[static_cast<size_t>(settings::kTabOrder.at(static_cast<size_t>(stop)))];
+}
+
+int frmProgramSet::CurrentStop() const {
+  HWND focus = ::GetFocus();
+  for (int stop = 0; stop < settings::kOkStop; ++stop)
+    if (focus && focus == BoxAtStop(stop)) return stop;
+  return focusStop_;
+}
+
+void frmProgramSet::FocusStop(int stop) {
+  HWND h = hWndIfLoaded();
+  focusStop_ = stop;
+  if (HWND box = BoxAtStop(stop)) {
+    ::SetFocus(box);
+  } else if (::GetFocus() == h) {
+    ControlFocusChanged();  // from one button to the other
+  } else {
+    ::SetFocus(h);  // a windowless button: the window itself holds the focus
+  }
+}
+
+bool frmProgramSet::Form_PreviewKey(MSG& msg) {
+  HWND h = hWndIfLoaded();
+  if (!h || (msg.message != WM_KEYDOWN && msg.message != WM_KEYUP)) return false;
+  const int key = static_cast<int>(msg.wParam);
+  if (key == VK_TAB) {
+    if (msg.message == WM_KEYDOWN) {
+      FocusStop(settings::NextFocusStop(CurrentStop(), ::GetKeyState(VK_SHIFT) < 0));
+      // As dialog navigation does: the keyboard is in use, focus cues show.
+      ::SendMessageW(h, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    }
+    return true;
+  }
+  const int button = ::GetFocus() == h ? settings::ButtonAtStop(focusStop_) : -1;
+  const bool repeat = (msg.lParam & (LPARAM{1} << 30)) != 0;
+  switch (settings::StepForKey(msg.message == WM_KEYDOWN ? settings::KeyMessage::kDown : settings::KeyMessage::kUp,
+                               key, repeat)) {
+    case settings::KeyStep::kPress:
+      if (button < 0) return false;
+      keyPressed_ = button;
+      lbl_RespondCmd_MouseDown(button, skin::kLeftButton);
+      return true;
+    case settings::KeyStep::kRelease:
+      // Completes the button Space pressed, wherever the keyboard is now,
+      // as a mouse release does wherever the pointer is.
+      if (keyPressed_ < 0) return false;
+      lbl_RespondCmd_MouseUp(std::exchange(keyPressed_, -1), skin::kLeftButton);
+      return true;
+    case settings::KeyStep::kClick:
+      if (button < 0) return false;
+      PressButton(button);
+      return true;
+    case settings::KeyStep::kNone:
+      break;
+  }
+  return false;
 }
 
 void frmProgramSet::Form_MouseMove() {
@@ -378,6 +453,8 @@ void frmProgramSet::Apply() {
 // --- messages -------------------------------------------------------------------------
 
 LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  // A close from outside ends the client, not only the dialog.
+  if (LRESULT result = 0; modSubClass::HandleEndRequest(msg, wp, result)) return result;
   switch (msg) {
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN: {
@@ -390,19 +467,25 @@ LRESULT frmProgramSet::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
       return reinterpret_cast<LRESULT>(BackBrush());
     }
     case WM_ACTIVATE:
-      // Only the boxes take the focus; the one that had it gets it back.
-      if (LOWORD(wp) == WA_INACTIVE) {
-        HWND f = ::GetFocus();
-        for (HWND box : check_)
-          if (box && box == f) focus_ = box;
-      }
+      // Where the keyboard was gets it back at the next activation.
+      if (LOWORD(wp) == WA_INACTIVE) focusStop_ = CurrentStop();
       break;
     case WM_SETFOCUS:
-      if (focus_ && ::IsWindow(focus_)) ::SetFocus(focus_);
-      return 0;
+      if (settings::ButtonAtStop(focusStop_) < 0) {
+        if (HWND box = BoxAtStop(focusStop_)) ::SetFocus(box);
+        return 0;
+      }
+      break;  // a button: the skin shows its focus
+    case WM_SYSCOMMAND:
+      // Alt+F4 closes the dialog as its close button does; only a close
+      // from outside ends the client.
+      if ((wp & 0xFFF0) == SC_CLOSE) {
+        imgClose_Click(0);
+        return 0;
+      }
+      break;
     case WM_NCDESTROY:
       check_.fill(nullptr);
-      focus_ = nullptr;
       break;
     default:
       break;

@@ -41,6 +41,8 @@ class frmProgramSet : public skin::SkinForm {
   std::vector<skin::AccessibleControl> Skin_AccessibleControls() const override;
   bool Skin_ControlHot(int control) const override;
   void Skin_ControlClick(int control) override;
+  int Skin_FocusedControl() const override;
+  bool Form_PreviewKey(MSG& msg) override;
   LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
  private:
@@ -54,6 +56,13 @@ class frmProgramSet : public skin::SkinForm {
   void Apply();
   int CheckState(int index) const;
   void ShowFramePicture(int index);
+  // The keyboard: the stop it is on (the box with the focus, else the stop
+  // kept), and moving it there.
+  int CurrentStop() const;
+  void FocusStop(int stop);
+  HWND BoxAtStop(int stop) const;  // null at a button
+  // A press and its release, as a click.
+  void PressButton(int index);
   // The member of control array `name` that `target` is, or -1.
   int MemberOf(int target, std::u16string_view name) const;
 
@@ -80,7 +89,8 @@ class frmProgramSet : public skin::SkinForm {
 
   std::array<HWND, 4> check_{};      // Check1 by index; there is no box 2
   std::array<std::u16string, 4> tag_;
-  HWND focus_ = nullptr;              // the box that gets the focus back at activation
+  int focusStop_ = 0;                 // where the keyboard goes back to at activation
+  int keyPressed_ = -1;               // the button Space pressed, until its release
 
   skin::HoverSet closeHover_{1};      // bCloseHover
   settings::ButtonSet buttons_;       // bBtnHover and the OK/Cancel pictures

@@ -78,4 +78,15 @@ void ButtonSet::Reset() {
   hand_ = false;
 }
 
+int NextFocusStop(int stop, bool backwards) {
+  return (stop + (backwards ? kFocusStops - 1 : 1)) % kFocusStops;
+}
+
+KeyStep StepForKey(KeyMessage message, int key, bool repeat) {
+  if (message == KeyMessage::kUp) return key == kSpaceKey ? KeyStep::kRelease : KeyStep::kNone;
+  if (repeat) return KeyStep::kNone;
+  if (key == kSpaceKey) return KeyStep::kPress;
+  return key == kReturnKey ? KeyStep::kClick : KeyStep::kNone;
+}
+
 }  // namespace settings

@@ -1,7 +1,7 @@
 // Decisions of the settings dialog: which option boxes there are, what a
 // stored text makes of a box, which keys OK writes, where the dialog's
-// elements go and how the OK and Cancel pictures follow the mouse. No
-// Windows header.
+// elements go, how the OK and Cancel pictures follow the mouse and how the
+// keyboard walks and presses. No Windows header.
 #pragma once
 
 #include <array>
@@ -129,5 +129,26 @@ class ButtonSet {
   bool flag_ = false;
   bool hand_ = false;
 };
+
+// --- keyboard -------------------------------------------------------------------
+
+// Where the keyboard can be, in the order Tab walks: the boxes of kTabOrder
+// (stops 0 to 2), then OK and Cancel. Shift+Tab walks back; both wrap.
+inline constexpr int kFocusStops = 5;
+inline constexpr int kOkStop = 3;
+int NextFocusStop(int stop, bool backwards);
+// The button at a stop (kOkButton, kCancelButton); -1 for a box.
+inline int ButtonAtStop(int stop) { return stop >= kOkStop ? stop - kOkStop : -1; }
+
+enum class KeyMessage { kDown, kUp };
+enum class KeyStep { kNone, kPress, kRelease, kClick };
+inline constexpr int kSpaceKey = 0x20;   // VK_SPACE
+inline constexpr int kReturnKey = 0x0D;  // VK_RETURN
+
+// What a key does to the image button the keyboard is on, as the mouse's
+// press and release: Space presses on its first down (not the repeats) and
+// completes the button on its up; Enter presses and completes at once (its
+// repeats do nothing). Other keys, Esc included, do nothing.
+KeyStep StepForKey(KeyMessage message, int key, bool repeat);
 
 }  // namespace settings

@@ -4,6 +4,9 @@
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
 #include "common/product.h"
+#include "common/win/files.h"
+#include "common/win/installation.h"
+#include "common/win/paths.h"
 #include "common/win/winstr.h"
 
 namespace modMain {
@@ -15,6 +18,14 @@ void Main() {
   modChkOptState::ApplyOptions();
   modOpertXml::WriteConfigKey(L"ver", win::W(product::ClientVersionText()));
   frmMain::Instance().Start();
+}
+
+void Finish() {
+  // This client runs on from its file moved aside and gives it its name
+  // back. Not after an uninstall: nothing comes back.
+  if (win::RemovedUnder(win::AppFolder())) return;
+  for (const char16_t* file : {product::kClientFile, product::kUpdaterFile})
+    win::RestoreSetAside(win::AppFile(win::W(file)));
 }
 
 }  // namespace modMain

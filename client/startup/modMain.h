@@ -8,4 +8,10 @@ namespace modMain {
 // caller then runs the message loop until no form is left loaded.
 void Main();
 
+// What the client does last, however it ended: a program file that an update
+// cut short left moved aside gets its name back, so the next start finds
+// it. Run when the message loop is over, and at the end of the session
+// before the process may go.
+void Finish();
+
 }  // namespace modMain

@@ -3,6 +3,7 @@
 #include "client/mainwindow/frmMain.h"
 #include "client/settings/frmProgramSet.h"
 #include "client/startup/modChkOptState.h"
+#include "client/tray/modSubClass.h"
 #include "client/tray/modTray.h"
 #include "client/tray/traymodel.h"
 #include "common/product.h"
@@ -105,6 +106,7 @@ void frmMenu::mnuExit_Click() {
 }
 
 LRESULT frmMenu::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+  if (LRESULT result = 0; modSubClass::HandleEndRequest(msg, wp, result)) return result;
   switch (msg) {
     case WM_MOUSEMOVE:
       Form_MouseMove(lp);

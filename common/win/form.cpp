@@ -107,6 +107,7 @@ void Form::ShowModal() {
     return;
   }
   disabledByModal_.clear();
+  activeBeforeModal_ = ::GetActiveWindow();
   ::EnumThreadWindows(
       ::GetCurrentThreadId(),
       [](HWND h, LPARAM self) -> BOOL {
@@ -120,7 +121,7 @@ void Form::ShowModal() {
       reinterpret_cast<LPARAM>(this));
   modal_ = true;
   {
-    ScopedDialogNavigation navigation(hwnd_);
+    ScopedDialogNavigation navigation(hwnd_, [this](MSG& m) { return Form_PreviewKey(m); });
     SetVisible(true);
     MSG msg;
     while (hwnd_) {
@@ -171,7 +172,27 @@ void Form::ApplyState(int state) {
 }
 
 void Form::Unload() {
-  if (hwnd_) ::DestroyWindow(hwnd_);
+  if (!hwnd_) return;
+  if (modal_) EndModal();
+  ::DestroyWindow(hwnd_);
+}
+
+void Form::EndModal() {
+  // Before the window goes: the system activates another window as the
+  // active one disappears, and while the others are disabled it finds none
+  // of this program's.
+  HWND back = nullptr;
+  for (HWND h : disabledByModal_) {
+    if (!::IsWindowVisible(h) || ::IsIconic(h)) continue;
+    if (!back || h == activeBeforeModal_) back = h;
+  }
+  EnableOthers();
+  if (!back || ::GetActiveWindow() != hwnd_) return;
+  if (::GetForegroundWindow() == hwnd_) {
+    ::SetForegroundWindow(back);
+  } else {
+    ::SetActiveWindow(back);  // without taking the foreground from another program
+  }
 }
 
 void Form::EnableOthers() {

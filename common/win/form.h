@@ -59,7 +59,9 @@ class Form {
   // Modeless, without an owner.
   void Show();
   // Disables the thread's other visible top-level windows and handles
-  // messages until the form is unloaded; then enables them again.
+  // messages until the form is unloaded; then enables them again and, when
+  // the form was the active window, activates the one that was active before
+  // it (or else the topmost of them that is shown and not minimised).
   void ShowModal();
   bool IsModal() const { return modal_; }
 
@@ -97,6 +99,9 @@ class Form {
   // and no Form_Activate.
   virtual void Form_Shown() {}
   virtual void Form_Resize() {}
+  // While the form is shown modally: the key messages of its window and its
+  // children, before dialog navigation; true when the form took the key.
+  virtual bool Form_PreviewKey(MSG&) { return false; }
   // The window is about to go; its children still exist.
   virtual void Form_Unload() {}
   // Handles the window's messages; overrides pass what they leave to this.
@@ -107,6 +112,7 @@ class Form {
   static LRESULT CALLBACK Trampoline(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   void ApplyState(int state);
   void EnableOthers();
+  void EndModal();
   void OnDestroy();
   void OnNcDestroy();
   void ArmTimers();
@@ -116,6 +122,7 @@ class Form {
   bool modal_ = false;
   bool shown_ = false;  // the first show of this load was seen
   std::vector<HWND> disabledByModal_;
+  HWND activeBeforeModal_ = nullptr;
   int pendingState_ = -1;
   int pointer_ = kDefaultPointer;
   HCURSOR mouseIcon_ = nullptr;

@@ -16,6 +16,7 @@ struct FilterEntry {
 thread_local std::vector<FilterEntry> t_filters;
 thread_local int t_nextFilterId = 1;
 thread_local HWND t_dialog = nullptr;
+thread_local PreTranslateFilter t_dialogKeys;
 
 bool RunFilters(MSG& msg) {
   // A filter may add or remove filters; walk a copy of the ids.
@@ -59,13 +60,22 @@ ScopedPreTranslate::~ScopedPreTranslate() {
   }
 }
 
-ScopedDialogNavigation::ScopedDialogNavigation(HWND hwnd) : previous_(std::exchange(t_dialog, hwnd)) {}
+ScopedDialogNavigation::ScopedDialogNavigation(HWND hwnd, PreTranslateFilter keys)
+    : previous_(std::exchange(t_dialog, hwnd)), previousKeys_(std::exchange(t_dialogKeys, std::move(keys))) {}
 
-ScopedDialogNavigation::~ScopedDialogNavigation() { t_dialog = previous_; }
+ScopedDialogNavigation::~ScopedDialogNavigation() {
+  t_dialog = previous_;
+  t_dialogKeys = std::move(previousKeys_);
+}
 
 void HandleMessage(MSG& msg) {
   if (RunFilters(msg)) return;
   if (t_dialog && ::IsWindow(t_dialog) && (msg.hwnd == t_dialog || ::IsChild(t_dialog, msg.hwnd))) {
+    if (t_dialogKeys && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
+      // A copy: the handler may end the dialog and its scope.
+      PreTranslateFilter keys = t_dialogKeys;
+      if (keys(msg)) return;
+    }
     // Tab and space work on the dialog's controls; Enter and Esc mean
     // nothing there (no default or cancel button).
     if (IsEnterOrEscape(msg)) return;

@@ -27,16 +27,18 @@ class ScopedPreTranslate {
 };
 
 // Makes `hwnd` the window whose children IsDialogMessage navigates for the
-// scope (modal forms nest).
+// scope (modal forms nest). `keys`, when given, sees the key messages of the
+// window and its children first, as the form's own keyboard.
 class ScopedDialogNavigation {
  public:
-  explicit ScopedDialogNavigation(HWND hwnd);
+  explicit ScopedDialogNavigation(HWND hwnd, PreTranslateFilter keys = nullptr);
   ~ScopedDialogNavigation();
   ScopedDialogNavigation(const ScopedDialogNavigation&) = delete;
   ScopedDialogNavigation& operator=(const ScopedDialogNavigation&) = delete;
 
  private:
   HWND previous_;
+  PreTranslateFilter previousKeys_;
 };
 
 // Filters, dialog navigation, translate and dispatch for one message.

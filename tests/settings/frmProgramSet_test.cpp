@@ -5,6 +5,7 @@
 #include "client/settings/frmProgramSet.h"
 
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "artwork/resource.h"
 #include "client/startup/modChkOptState.h"
 #include "client/startup/modOpertXml.h"
+#include "client/tray/frmMenu.h"
 #include "common/win/msgloop.h"
 #include "common/win/owners.h"
 #include "tests/integration/entrystate.h"
@@ -221,15 +223,18 @@ TEST_F(SettingsDialog, UncheckingTheShortcutThenOkWritesZeroAndRemovesIt) {
   EXPECT_EQ(writer.sets + writer.deletes, 0);
 }
 
-TEST_F(SettingsDialog, CancelCloseButtonAndCloseMessageWriteNothing) {
+// Only a close message from outside ends the client (its tray form too).
+TEST_F(SettingsDialog, CancelCloseButtonAltF4AndCloseMessageWriteNothing) {
   Put(Cfg("0", "0", "1"));
   const std::function<void()> closers[] = {
       [&] { ClickAt(kCancel); },
       [&] { ClickAt(kClose); },
+      [&] { ::SendMessageW(dlg.hWndIfLoaded(), WM_SYSCOMMAND, SC_CLOSE, 0); },
       [&] { ::SendMessageW(dlg.hWndIfLoaded(), WM_CLOSE, 0, 0); },
   };
   int n = 0;
   for (const auto& close : closers) {
+    frmMenu::Instance().Load();
     Open();
     ASSERT_TRUE(LinkThere());
     const std::string before = Bytes();
@@ -245,6 +250,8 @@ TEST_F(SettingsDialog, CancelCloseButtonAndCloseMessageWriteNothing) {
     EXPECT_TRUE(LinkThere()) << n;
     EXPECT_FALSE(bCloseToTray) << n;
     EXPECT_FALSE(GetRun(HKEY_CURRENT_USER)) << n;
+    EXPECT_EQ(frmMenu::Instance().IsLoaded(), n < 3) << n;
+    frmMenu::Instance().Unload();
     ++n;
   }
 }
@@ -677,12 +684,30 @@ TEST_F(SettingsDialog, TheWindowShowsTheBoxesOnWhite) {
 
 // --- modal show and keyboard ---------------------------------------------------------
 
-TEST_F(SettingsDialog, ModalWithTabSpaceAndNoEnterOrEscape) {
+// Focus events for the dialog's windowless children, as a screen reader hears them.
+HWND g_heardWindow = nullptr;
+std::vector<LONG> g_heard;
+void CALLBACK Hear(HWINEVENTHOOK, DWORD, HWND h, LONG object, LONG child, DWORD, DWORD) {
+  if (h == g_heardWindow && object == OBJID_CLIENT && child != CHILDID_SELF) g_heard.push_back(child);
+}
+
+// The keyboard alone, in the modal dialog: Tab walks the boxes top to
+// bottom, then OK and Cancel, and wraps; Shift+Tab walks back. Space toggles
+// a box, Enter and Esc on a box do nothing. The button the keyboard is on
+// shows a dotted cue and is focused for screen readers; Space presses it as
+// the mouse does (pressed picture, then OK writes and applies on the
+// release). The window that was active comes back.
+TEST_F(SettingsDialog, TheKeyboardWalksTheBoxesAndTheButtonsAndPressesThem) {
   Put(Cfg("0", "0", "0"));
   OtherForm other;
   other.Show();
   ASSERT_TRUE(::IsWindowEnabled(other.hWnd()));
+  HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_FOCUS, nullptr, &Hear,
+                                         ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  g_heard.clear();
   std::vector<HWND> focus, boxes;
+  std::vector<long> accFocus, states;
+  std::vector<int> cue;
   bool otherDisabled = false;
   auto key = [](UINT vk, UINT scan) {
     HWND f = ::GetFocus();
@@ -690,50 +715,82 @@ TEST_F(SettingsDialog, ModalWithTabSpaceAndNoEnterOrEscape) {
     if (vk == VK_SPACE) ::PostMessageW(f, WM_CHAR, L' ', 0x00000001 | (scan << 16));
     ::PostMessageW(f, WM_KEYUP, vk, 0xC0000001 | (scan << 16));
   };
+  auto shift = [](bool down) {
+    BYTE keys[256];
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = down ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+  };
+  auto look = [&] {
+    focus.push_back(::GetFocus());
+    win::ComPtr<IAccessible> acc;
+    if (::AccessibleObjectFromWindow(dlg.hWnd(), OBJID_CLIENT, __uuidof(IAccessible), acc.put_void()) != S_OK) return;
+    VARIANT v{};
+    if (acc->get_accFocus(&v) == S_OK && v.vt == VT_I4 && ::GetFocus() == dlg.hWnd()) accFocus.push_back(v.lVal);
+    for (long child : {1, 2, 3}) {  // close, OK, Cancel
+      VARIANT c{}, state{};
+      c.vt = VT_I4, c.lVal = child;
+      acc->get_accState(c, &state);
+      states.push_back(state.lVal & (STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED));
+    }
+    // OK's cue: dots of the text colour along its top, 4 pixels inside.
+    win::UniqueBitmap shot = dlg.Snapshot();
+    int dots = 0;
+    for (int x = 30; x < 110; ++x) dots += PixelAt(shot.get(), x, 212) == Rgb(::GetSysColor(COLOR_BTNTEXT));
+    cue.push_back(dots);
+  };
   Steps steps({
       [&] {
+        g_heardWindow = dlg.hWndIfLoaded();
         otherDisabled = !::IsWindowEnabled(other.hWnd());
         boxes = {dlg.Check1(0), dlg.Check1(3), dlg.Check1(1)};
         focus.push_back(::GetFocus());
-        key(VK_TAB, 0x0F);
-      },
-      [&] {
-        focus.push_back(::GetFocus());
-        key(VK_TAB, 0x0F);
-      },
-      [&] {
-        focus.push_back(::GetFocus());
-        key(VK_TAB, 0x0F);
-      },
-      [&] {
-        focus.push_back(::GetFocus());
         key(VK_SPACE, 0x39);  // Check1(0)
-      },
-      [&] {
         key(VK_RETURN, 0x1C);
         key(VK_ESCAPE, 0x01);
       },
       [&] {
-        EXPECT_TRUE(dlg.IsLoaded()) << "Enter or Esc ended the dialog";
-        EXPECT_TRUE(Checked(0));
-        EXPECT_FALSE(Checked(1));
-        EXPECT_FALSE(Checked(3));
+        EXPECT_TRUE(dlg.IsLoaded()) << "Enter or Esc on a box ended the dialog";
         focus.push_back(::GetFocus());
-        ::PostMessageW(dlg.hWndIfLoaded(), WM_MOUSEMOVE, 0, MAKELPARAM(kOk.x, kOk.y));
-        ::PostMessageW(dlg.hWndIfLoaded(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kOk.x, kOk.y));
-        ::PostMessageW(dlg.hWndIfLoaded(), WM_LBUTTONUP, 0, MAKELPARAM(kOk.x, kOk.y));
+        key(VK_TAB, 0x0F);
+      },
+      [&] {
+        focus.push_back(::GetFocus());
+        key(VK_TAB, 0x0F);
+      },
+      [&] { look(), key(VK_TAB, 0x0F); },  // the last box
+      [&] { look(), key(VK_TAB, 0x0F); },  // OK
+      [&] { look(), key(VK_TAB, 0x0F); },  // Cancel
+      [&] { look(), shift(true), key(VK_TAB, 0x0F); },  // the first box again
+      [&] { shift(false), look(), shift(true), key(VK_TAB, 0x0F); },  // Cancel
+      [&] { shift(false), look(), ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_SPACE, 0x00390001); },  // OK
+      [&] {
+        EXPECT_TRUE(dlg.IsLoaded());
+        EXPECT_EQ(dlg.FramePicture(settings::kOkButton), ButtonPicture::kPressed);
+        ::PostMessageW(::GetFocus(), WM_KEYUP, VK_SPACE, 0xC0390001);
       },
   });
   dlg.ShowModal();
-  EXPECT_EQ(steps.done(), 6u);
+  ::UnhookWinEvent(hook);
+  EXPECT_EQ(steps.done(), 10u);
   EXPECT_FALSE(steps.overran());
   EXPECT_FALSE(dlg.IsLoaded());
   EXPECT_TRUE(otherDisabled);
-  EXPECT_TRUE(::IsWindowEnabled(other.hWnd()));
+  EXPECT_EQ(::GetActiveWindow(), other.hWnd()) << "the window that was active before is active again";
   ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(focus, (std::vector<HWND>{boxes[0], boxes[1], boxes[2], boxes[0], boxes[0]}))
-      << "only the boxes, top to bottom";
+  HWND d = g_heardWindow;
+  EXPECT_EQ(focus, (std::vector<HWND>{boxes[0], boxes[0], boxes[1], boxes[2], d, d, boxes[0], d, d}));
+  EXPECT_EQ(accFocus, (std::vector<long>{2, 3, 3, 2}));
+  EXPECT_EQ(g_heard, (std::vector<LONG>{2, 3, 3, 2}));
+  const long both = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED, able = STATE_SYSTEM_FOCUSABLE;
+  EXPECT_EQ(states, (std::vector<long>{0, able, able, 0, both, able, 0, able, both, 0, able, able, 0, able, both,
+                                       0, both, able}));
+  ASSERT_EQ(cue.size(), 6u);
+  EXPECT_EQ(cue[0], 0);
+  EXPECT_GT(cue[1], 20) << "no focus cue on OK";
+  EXPECT_EQ(cue[2], 0) << "the cue of the button with the focus only";
   EXPECT_EQ(Keys(), (std::vector<std::wstring>{L"1", L"0", L"0"}));
+  EXPECT_EQ(GetRun(HKEY_CURRENT_USER), Sz(client.Command())) << "applied";
   other.Unload();
 }
 

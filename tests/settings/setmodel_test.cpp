@@ -141,5 +141,17 @@ TEST(SettingsButtons, LayoutResetsPicturesButNotTheFlagAndANewLoadResetsBoth) {
   EXPECT_TRUE(b.OnButtonMove(kOkButton));
 }
 
+TEST(SettingsKeyboard, SpacePressesAndCompletesOnItsUpEnterAtOnceEscNothing) {
+  constexpr int kEscape = 0x1B;
+  const struct { KeyMessage message; int key; bool repeat; KeyStep want; } cases[] = {
+      {KeyMessage::kDown, kSpaceKey, false, KeyStep::kPress},  {KeyMessage::kDown, kSpaceKey, true, KeyStep::kNone},
+      {KeyMessage::kUp, kSpaceKey, false, KeyStep::kRelease},  {KeyMessage::kDown, kReturnKey, false, KeyStep::kClick},
+      {KeyMessage::kDown, kReturnKey, true, KeyStep::kNone},   {KeyMessage::kUp, kReturnKey, false, KeyStep::kNone},
+      {KeyMessage::kDown, kEscape, false, KeyStep::kNone},     {KeyMessage::kUp, kEscape, false, KeyStep::kNone},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(StepForKey(c.message, c.key, c.repeat), c.want) << c.key << " " << static_cast<int>(c.message);
+}
+
 }  // namespace
 }  // namespace settings

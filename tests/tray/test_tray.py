@@ -3,7 +3,7 @@ tests play the shell (the icon's messages arrive at the window of class
 "velBoxMenu" as WM_MOUSEMOVE with the mouse message in lParam, the taskbar
 announces itself with "TaskbarCreated") and the installer (message 0x8101)
 through tests/tray/traydriver.exe, and look at the icon, the balloon and the
-windows from outside."""
+windows from outside; so do other programs that close it and the session's end."""
 import subprocess
 import time
 import unittest
@@ -14,9 +14,10 @@ DRIVER = vel.BUILD / "traydriver.exe"
 ICON_ID = 88888
 WM_MOUSEMOVE = 0x200
 WM_CLOSE = 0x10
+WM_ENDSESSION, ENDSESSION_LOGOFF = 0x16, 0x80000000
 DOUBLE_CLICK, RIGHT_PRESS = 0x203, 0x204
 EXIT_REQUEST = 0x8101
-VK_DOWN, VK_UP, VK_RETURN, VK_ESCAPE = 0x28, 0x26, 0x0D, 0x1B
+VK_DOWN, VK_UP, VK_RETURN, VK_ESCAPE, VK_TAB, VK_SPACE = 0x28, 0x26, 0x0D, 0x1B, 0x09, 0x20
 
 
 def cfg(closetotray, shortlnk=""):
@@ -109,6 +110,12 @@ class TrayTest(unittest.TestCase):
             return False
         return True
 
+    def assertEndedCleanly(self, cfg_before):
+        """Ended as by the tray's exit: its icon gone, cfg.xml as it was."""
+        self.assertTrue(self.ended(), "the client still runs")
+        self.assertFalse(self.icon_there())
+        self.assertEqual(self.cfg.read_bytes(), cfg_before)
+
     def start_hidden(self, config=None):
         self.start("/regstart", config=config)
         # Shown by the start, hidden again at its first activation (which
@@ -155,15 +162,21 @@ class TrayTest(unittest.TestCase):
         time.sleep(2)
         self.assertEqual(music_paths(), ["/?autoplay=0"])
 
-    def test_clicks_releases_moves_and_balloon_notices_do_nothing(self):
+    def test_clicks_releases_moves_and_balloon_notices_do_nothing_and_the_session_end_ends_it(self):
         self.start_hidden(cfg("1"))
+        before = self.cfg.read_bytes()
         for m in (0x200, 0x201, 0x202, 0x205, 0x206, 0x207, 0x208, 0x402, 0x403, 0x404, 0x405):
             self.tray(m)
             self.assertEqual(drive("menu", 0)[0], 1, f"a menu for {m:#x}")
+        # A session that goes on after all changes nothing.
+        self.assertEqual(drive("send", self.menu, WM_ENDSESSION, 0, ENDSESSION_LOGOFF), (0, ["0"]))
         time.sleep(1)
         self.assertEqual(self.state(), (True, False, False))
         self.assertEqual(music_paths(), [])
         self.assertTrue(self.prog.running())
+        # The session ends: the client has ended when it answers.
+        self.assertEqual(drive("send", self.main, WM_ENDSESSION, 1, ENDSESSION_LOGOFF), (0, ["0"]))
+        self.assertEndedCleanly(before)
 
     # --- the menu ------------------------------------------------------------
 
@@ -205,17 +218,20 @@ class TrayTest(unittest.TestCase):
         self.tray(DOUBLE_CLICK)
         time.sleep(0.5)
         self.assertEqual(self.state(), (True, True, False))
-        drive("send", shown, WM_CLOSE, 0, 0)
+        # By the keyboard: the first box changed, past the boxes and OK to
+        # Cancel, Enter: nothing written. The main window is active again.
+        before = self.cfg.read_bytes()
+        self.assertEqual(drive("keys", self.menu, VK_SPACE, VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_RETURN)[0], 0)
         self.assertTrue(vel.wait_until(lambda: dialog() is None, 10))
+        self.assertTrue(vel.wait_until(lambda: drive("foreground")[1][:1] == [self.main], 10, step=0.3),
+                        drive("foreground"))
+        self.assertEqual(self.cfg.read_bytes(), before)
         self.assertTrue(self.prog.running())
 
         # "退出程序", the last item: ends the client although close-to-tray
         # is on, and leaves the file as it is.
-        before = self.cfg.read_bytes()
         self.choose(VK_UP, VK_RETURN)
-        self.assertTrue(self.ended(), "the client still runs")
-        self.assertFalse(self.icon_there())
-        self.assertEqual(self.cfg.read_bytes(), before)
+        self.assertEndedCleanly(before)
         self.assertIn(b"<closetotray>1</closetotray>", before)
 
     # --- close command -------------------------------------------------------
@@ -231,6 +247,11 @@ class TrayTest(unittest.TestCase):
         self.assertTrue(self.wait_state((True, True, False)), self.state())
         time.sleep(1)
         self.assertEqual(music_paths(), ["/"], "the same page, not opened again")
+        # A close from outside ("End task"): the client ends, close-to-tray
+        # or not.
+        before = self.cfg.read_bytes()
+        drive("post", self.main, WM_CLOSE, 0, 0)
+        self.assertEndedCleanly(before)
 
     def test_close_without_close_to_tray_ends_the_client_and_takes_the_icon(self):
         self.start_shown(cfg("0", shortlnk="1"))
@@ -257,15 +278,17 @@ class TrayTest(unittest.TestCase):
         drive("post", 0xFFFF, "TaskbarCreated", 0, 0)
         self.assertTrue(vel.wait_until(self.icon_there, 10), "the icon did not come back")
         self.assertEqual(drive("balloon", 3000)[0], 1, "the balloon came again")
+        # taskkill without /F: a close to every window; the icon goes too.
+        before = self.cfg.read_bytes()
+        drive("closeall", self.menu)
+        self.assertEndedCleanly(before)
 
     def test_the_installers_request_ends_the_client_cleanly(self):
         self.start_hidden(cfg("1"))
         before = self.cfg.read_bytes()
         rc, out = drive("send", self.menu, EXIT_REQUEST, 0, 0)
         self.assertEqual((rc, out), (0, ["1"]))
-        self.assertTrue(self.ended(), "the client still runs")
-        self.assertFalse(self.icon_there())
-        self.assertEqual(self.cfg.read_bytes(), before)
+        self.assertEndedCleanly(before)
 
 
 if __name__ == "__main__":

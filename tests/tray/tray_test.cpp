@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/mainwindow/frmMain.h"
@@ -141,6 +142,13 @@ class TrayTest : public ::testing::Test {
     ASSERT_NE(hook, nullptr);
   }
   WNDPROC ProcOf(HWND h) { return reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(h, GWLP_WNDPROC)); }
+  // The stand-in main window hooked and shown, the icon added: a client that runs.
+  HWND Running() {
+    modTray::AddTrayIcon(frmMenu::Instance());
+    modSubClass::HookMainWindow(main.hWnd());
+    main.Show();
+    return main.hWnd();
+  }
 
   win::OleScope ole;
   const bool closeToTrayBefore = bCloseToTray;
@@ -344,14 +352,65 @@ TEST_F(TrayTest, CloseToTrayHidesTheWindowAndKeepsEverything) {
   EXPECT_TRUE(Journal::calls.empty());
   EXPECT_TRUE(modTray::IsTrayIconWanted());
 
-  // Only the exact command: one with its low bits set is the window's own
-  // (which closes the window as a plain close would).
+  // Only the exact command: one with its low bits set is the window's own,
+  // and the close the window makes of it ends the client: the window never
+  // goes while the client runs on.
   ::ShowWindow(h, SW_SHOW);
   ::SendMessageW(h, WM_SYSCOMMAND, SC_CLOSE | 0x2, 0);
   EXPECT_EQ(main.sysCommands, std::vector<WPARAM>{SC_CLOSE | 0x2});
   EXPECT_FALSE(main.IsLoaded());
+  EXPECT_FALSE(frmMenu::Instance().IsLoaded());
+  EXPECT_EQ(Journal::events.back(), L"delete");
+}
+
+// Task Manager's "End task", taskkill and other programs send WM_CLOSE to
+// the client's windows: whichever gets it, the client ends by the exit path,
+// whatever close-to-tray says.
+TEST_F(TrayTest, ACloseFromOutsideToAnyWindowEndsTheClient) {
+  const std::vector<std::wstring> exitPath{L"close menu", L"destroy menu", L"close settings", L"destroy settings",
+                                           L"close main", L"destroy main", L"delete"};
+  for (const std::wstring target : {L"main", L"menu", L"settings"}) {
+    for (bool closeToTray : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << std::string(target.begin(), target.end()) << " " << closeToTray);
+      HWND h = Running();
+      frmProgramSet::Instance().Load();  // as the tray's show command leaves it
+      bCloseToTray = closeToTray;
+      Journal::Clear();
+      WatchClosing(h);
+      HWND to = target == L"main" ? h : target == L"menu" ? frmMenu::Instance().hWndIfLoaded()
+                                                          : frmProgramSet::Instance().hWndIfLoaded();
+      EXPECT_EQ(::SendMessageW(to, WM_CLOSE, 0, 0), 0);
+      std::vector<std::wstring> want{L"close " + target};
+      want.insert(want.end(), exitPath.begin(), exitPath.end());
+      EXPECT_EQ(Journal::events, want);
+      EXPECT_EQ(win::Form::LoadedCount(), 0);
+      ::UnhookWindowsHookEx(std::exchange(hook, nullptr));
+    }
+  }
+}
+
+// The end of the session: asked, the client agrees; told that the session
+// goes on, it runs on; told that it ends, it takes the exit path and gives a
+// file an update moved aside its name back before it answers, as the
+// process may go any moment after.
+TEST_F(TrayTest, TheSessionsEndEndsTheClientOnlyWhenItComes) {
+  ASSERT_TRUE(testsupport::WriteFileBytes(folder / L"velBox.exe.12-34.old", "MZ"));
+  HWND h = Running();
+  Journal::Clear();
+  for (HWND w : {frmMenu::Instance().hWndIfLoaded(), h}) {
+    EXPECT_EQ(::SendMessageW(w, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(::SendMessageW(w, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+  }
+  EXPECT_TRUE(main.IsLoaded());
   EXPECT_TRUE(frmMenu::Instance().IsLoaded());
   EXPECT_TRUE(Journal::calls.empty());
+  EXPECT_FALSE(testsupport::FileExists(folder / L"velBox.exe"));
+
+  EXPECT_EQ(::SendMessageW(h, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+  EXPECT_EQ(win::Form::LoadedCount(), 0);
+  ASSERT_FALSE(Journal::calls.empty());
+  EXPECT_EQ(Journal::calls.back().first, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(testsupport::ReadFileBytes(folder / L"velBox.exe"), "MZ");
 }
 
 TEST_F(TrayTest, ExitClosesMenuDialogAndMainInThisOrderThenRemovesTheIcon) {

@@ -10,6 +10,10 @@
 //   state HWND                 "exists visible iconic zoomed" as 0/1
 //   send HWND MSG WP LP        SendMessageTimeout; prints the result
 //   post HWND MSG WP LP
+//   closeall HWND              posts WM_CLOSE to every top-level window of
+//                              the window's process, as taskkill without /F
+//   keys HWND VK...            posts key presses, in order, to the keyboard
+//                              focus of the window's thread as it is now
 //   icon HWND UID              1 when the shell knows the icon (a modify
 //                              that changes nothing), else 0
 //   drop HWND UID              deletes the icon, as a lost taskbar would
@@ -318,6 +322,29 @@ int Run(int argc, wchar_t** argv) {
       return 1;
     }
     Out(Decimal(result));
+    return 0;
+  }
+  if (cmd == L"closeall") {
+    DWORD pid = 0;
+    if (!::GetWindowThreadProcessId(Handle(arg(2)), &pid)) return 1;
+    auto close = [](HWND h, LPARAM p) -> BOOL {
+      DWORD owner = 0;
+      if (::GetWindowThreadProcessId(h, &owner) && owner == static_cast<DWORD>(p)) ::PostMessageW(h, WM_CLOSE, 0, 0);
+      return TRUE;
+    };
+    ::EnumWindows(close, static_cast<LPARAM>(pid));
+    return 0;
+  }
+  if (cmd == L"keys") {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(Handle(arg(2)), nullptr), &info) || !info.hwndFocus) return 1;
+    for (int i = 3; i < argc; ++i) {
+      const WPARAM vk = static_cast<WPARAM>(Number(argv[i]));
+      const LPARAM scan = static_cast<LPARAM>(::MapVirtualKeyW(static_cast<UINT>(vk), MAPVK_VK_TO_VSC)) << 16;
+      ::PostMessageW(info.hwndFocus, WM_KEYDOWN, vk, scan | 1);
+      ::PostMessageW(info.hwndFocus, WM_KEYUP, vk, scan | 0xC0000001);
+    }
     return 0;
   }
   if (cmd == L"icon" || cmd == L"drop") {

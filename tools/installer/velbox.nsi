@@ -1,11 +1,13 @@
 ; Installer of Velmora音乐盒 (client velBox.exe and updater velUpdate.exe).
 ; Built by the CMake targets `installer` and `installer_test`:
 ;   makensis -INPUTCHARSET UTF8 -DVELBOX_VERSION=1.0.0 -DVELBOX_CLIENT=... \
-;            -DVELBOX_UPDATER=... -DVELBOX_ICON=... -DVELBOX_OUTFILE=... velbox.nsi
+;            -DVELBOX_UPDATER=... -DVELBOX_ICON=... -DVELBOX_OUTFILE=... \
+;            -DVELBOX_WEB_HOST=host[:port] velbox.nsi
 ; -DVELBOX_SILENT_ALWAYS gives a variant that runs silently without
 ; arguments wherever it is started from (the tests' stand-in for an update).
 ;
-; Built-in instructions and the System plugin only, both part of NSIS.
+; Built-in instructions, the System plugin and the Modern UI's pages (with
+; nsDialogs), all part of NSIS.
 ;
 ; Installed for the user who runs it, into their own profile, with the
 ; user's rights: it never asks for administrator rights, so the installer an
@@ -31,6 +33,7 @@ Target amd64-unicode
 !insertmacro VelRequire VELBOX_UPDATER
 !insertmacro VelRequire VELBOX_ICON
 !insertmacro VelRequire VELBOX_OUTFILE
+!insertmacro VelRequire VELBOX_WEB_HOST
 
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
@@ -92,13 +95,12 @@ ShowInstDetails show
 ShowUninstDetails show
 InstallColors /windows
 BrandingText "${PRODUCT} ${VELBOX_VERSION}"
-Icon "${VELBOX_ICON}"
-UninstallIcon "${VELBOX_ICON}"
+!define MUI_ICON "${VELBOX_ICON}"
+!define MUI_UNICON "${VELBOX_ICON}"
 !ifdef VELBOX_SILENT_ALWAYS
   SilentInstall silent
 !endif
 
-LoadLanguageFile "${NSISDIR}\Contrib\Language files\SimpChinese.nlf"
 
 VIProductVersion "${VELBOX_VERSION}.0"
 VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT}"
@@ -108,10 +110,17 @@ VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} 安装程序"
 VIAddVersionKey /LANG=0 "CompanyName" "${SITE}"
 VIAddVersionKey /LANG=0 "LegalCopyright" "${SITE}"
 
-Page directory
-Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
+!include "MUI2.nsh"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+; The last page asks whether to start the client ("运行 Velmora音乐盒", on
+; by default) instead of always starting it.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION RunClientAtEnd
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "SimpChinese"
 
 Var Pid             ; this process's id, in the names of its temporary files
 Var UpdateMode      ; 1: started by the updater from the folder's own DownTmp
@@ -318,7 +327,13 @@ FunctionEnd
 ; start an installer: after an uninstall that reinstalls the product, during
 ; an install it starts a second one. Pushes EndProgramsOf's result.
 Function ${UN}EndUpdater
-  DetailPrint "正在关闭 ${PRODUCT} 更新程序..."
+  ; Said only when one runs.
+  Push $R0
+  FindWindow $R0 "${UPDATER_WINDOW_CLASS}"
+  ${If} $R0 <> 0
+    DetailPrint "正在关闭 ${PRODUCT} 更新程序..."
+  ${EndIf}
+  Pop $R0
   Push "${UPDATER_WINDOW_CLASS}"
   !if "${UN}" == "un."
     Push 1
@@ -709,15 +724,23 @@ FunctionEnd
 
 ; Puts one program file in place (SOURCE empty: the uninstaller): written
 ; under its temporary name, flushed, then renamed over the old one. Never skipped silently: a file that cannot
-; be placed lets the user retry, or fails the installation.
+; be placed lets the user retry, or fails the installation. The details list
+; names the product's file, not the temporary one.
 !macro VelPlaceFile SOURCE NAME
+  !if "${SOURCE}" == ""
+    DetailPrint "$(^CreatedUninstaller)$INSTDIR\${NAME}"
+  !else
+    DetailPrint "$(^Extract)${NAME}"
+  !endif
   ${Do}
     ClearErrors
+    SetDetailsPrint none
     !if "${SOURCE}" == ""
       WriteUninstaller "$INSTDIR\${NAME}.$Pid.tmp"
     !else
       File "/oname=${NAME}.$Pid.tmp" "${SOURCE}"
     !endif
+    SetDetailsPrint both
     StrCpy $R9 0
     ${IfNot} ${Errors}
       Push "$INSTDIR\${NAME}.$Pid.tmp"
@@ -732,11 +755,55 @@ FunctionEnd
     ${If} $R9 = 1
       ${Break}
     ${EndIf}
+    SetDetailsPrint none
     Delete "$INSTDIR\${NAME}.$Pid.tmp"
+    SetDetailsPrint both
     MessageBox MB_RETRYCANCEL|MB_ICONSTOP "无法写入文件：$INSTDIR\${NAME}$\r$\n请退出 ${PRODUCT} 后点击“重试”。" /SD IDCANCEL IDRETRY +2
     Abort "无法写入文件：$INSTDIR\${NAME}"
   ${Loop}
 !macroend
+
+; Adds the size of the installed file NAME to $R0 (bytes).
+!macro VelAddFileSize NAME
+  ClearErrors
+  FileOpen $R1 "$INSTDIR\${NAME}" r
+  ${IfNot} ${Errors}
+    FileSeek $R1 0 END $R2
+    FileClose $R1
+    IntOp $R0 $R0 + $R2
+  ${EndIf}
+!macroend
+
+; What the Apps list shows beside the name: the size of what was installed
+; (KiB, rounded up), the day of the installation (yyyymmdd, local time) and
+; the web site.
+Function WriteAppsListValues
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R0 0
+  !insertmacro VelAddFileSize "velBox.exe"
+  !insertmacro VelAddFileSize "velUpdate.exe"
+  !insertmacro VelAddFileSize "Icon.ico"
+  !insertmacro VelAddFileSize "${UNINSTALLER}"
+  IntOp $R0 $R0 + 1023
+  IntOp $R0 $R0 / 1024
+  WriteRegDWORD HKCU "${UNINST_KEY}" "EstimatedSize" $R0
+  ; SYSTEMTIME: year, month, day of the week, day.
+  System::Call '*(&i2, &i2, &i2, &i2, &i2, &i2, &i2, &i2) p .R0'
+  System::Call 'kernel32::GetLocalTime(p R0)'
+  System::Call '*$R0(&i2 .R1, &i2 .R2, &i2, &i2 .R3)'
+  System::Free $R0
+  IntFmt $R2 "%02u" $R2
+  IntFmt $R3 "%02u" $R3
+  WriteRegStr HKCU "${UNINST_KEY}" "InstallDate" "$R1$R2$R3"
+  WriteRegStr HKCU "${UNINST_KEY}" "URLInfoAbout" "http://${VELBOX_WEB_HOST}"
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+FunctionEnd
 
 ; --- installer ----------------------------------------------------------------
 
@@ -900,8 +967,11 @@ Section "${PRODUCT}"
   SetOutPath "$INSTDIR"
   Call EndUpdater
   Pop $0
+  ; What a cut-off run left is no news for the user.
+  SetDetailsPrint none
   Call RecoverFiles
   Call WriteFileList
+  SetDetailsPrint both
   ; cfg.xml is the user's: it is not shipped, so an upgrade keeps it as it is.
   !insertmacro VelPlaceFile "${VELBOX_CLIENT}" "velBox.exe"
   !insertmacro VelPlaceFile "${VELBOX_UPDATER}" "velUpdate.exe"
@@ -922,6 +992,7 @@ Section "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
   WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
   WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  Call WriteAppsListValues
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
   ; The installation again: what an uninstall marked here no longer holds.
@@ -939,11 +1010,11 @@ Section "${PRODUCT}"
   ${EndIf}
 SectionEnd
 
-; By hand, the wizard's end starts the client (a client still running keeps
-; playing and the new start ends at once, as any second start does).
-Function .onInstSuccess
-  ${IfNot} ${Silent}
-  ${AndIf} $ClientEnded = 0
+; By hand, the finish page's box starts the client (a client still running
+; keeps playing and the new start ends at once, as any second start does);
+; one this installer ended has been started again already.
+Function RunClientAtEnd
+  ${If} $ClientEnded = 0
     Push ""
     Call StartClient
   ${EndIf}
