@@ -16,7 +16,10 @@ Windows rates a log-on program's start as Low under 300 ms of CPU and
 300 KB of disk I/O, High over 1 s or 3 MB; the figures beside them are
 Wine's, on this machine.
 
-  tools/bench-logon.py [BUILD_DIR] [--runs N]
+  tools/bench-logon.py [BUILD_DIR] [--runs N] [--before OTHER/velBox.exe]
+
+--before puts another build of the client (an earlier revision, say) in
+the same turns, so that before and after come from one run.
 
 Builds nothing: run it after building (cmake --build build/windows). Run by
 hand, not by the tests (about three minutes). It starts the build tree's
@@ -74,12 +77,18 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("build", nargs="?", default=str(ROOT / "build" / "windows"))
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--before", type=Path, help="another velBox.exe measured in the same turns")
     args = ap.parse_args()
     build = Path(args.build).resolve()
     files = [build / n for n in ("velBox.exe", "bare_tray.exe", "bare_window.exe")]
-    for f in files:
+    for f in files + ([args.before] if args.before else []):
         if not f.exists():
             sys.exit(f"missing {f}: build first (cmake --build {build})")
+    programs = dict(PROGRAMS)
+    shown_programs = {"bare": ("bare_window.exe", fp.BARE_TITLE), "velBox": ("velBox.exe", fp.CLIENT_TITLE)}
+    if args.before:
+        programs["before /regstart"] = ("velBoxOld.exe", ["/regstart"])
+        shown_programs["before"] = ("velBoxOld.exe", fp.CLIENT_TITLE)
     hosts = [startup.cache_value(build, f"VELBOX_{r}_HOST") for r in ("WEB", "MUSIC", "UPDATE")]
     subprocess.run([str(ROOT / "tools" / "harness.sh"), "start", str(build), *hosts], check=True,
                    stdout=subprocess.DEVNULL)
@@ -90,46 +99,37 @@ def main():
         folder.mkdir(parents=True)
         for f in files:
             shutil.copy2(f, folder / f.name)
+        if args.before:
+            shutil.copy2(args.before, folder / "velBoxOld.exe")
         (folder / "cfg.xml").write_bytes(fp.CFG)
         # The notice was given: the log-on start sends none.
         startup.wine_reg(env, "add", UNINSTALL, "/v", "FirstStart", "/d", "1", "/reg:32", "/f")
 
         # One unmeasured start of each warms Wine's caches.
-        for exe, argv in PROGRAMS.values():
+        for exe, argv in programs.values():
             logon_run(env, folder, exe, argv)
-        got = {name: [] for name in PROGRAMS}
+        got = {name: [] for name in programs}
         for _ in range(args.runs):
-            for name, (exe, argv) in PROGRAMS.items():
+            for name, (exe, argv) in programs.items():
                 got[name].append(logon_run(env, folder, exe, argv))
 
-        for exe, title in (("bare_window.exe", fp.BARE_TITLE), ("velBox.exe", fp.CLIENT_TITLE)):
+        for exe, title in shown_programs.values():
             startup.one_run(env, folder / exe, title)
-        shown = {"bare": [], "velBox": []}
+        shown = {name: [] for name in shown_programs}
         for _ in range(args.runs):
-            shown["bare"].append(startup.one_run(env, folder / "bare_window.exe", fp.BARE_TITLE))
-            shown["velBox"].append(startup.one_run(env, folder / "velBox.exe", fp.CLIENT_TITLE))
+            for name, (exe, title) in shown_programs.items():
+                shown[name].append(startup.one_run(env, folder / exe, title))
     finally:
         startup.wine_reg(env, "delete", UNINSTALL, "/f", "/reg:32")
         shutil.rmtree(folder, ignore_errors=True)
         subprocess.run([str(ROOT / "tools" / "harness.sh"), "stop", str(build)], stdout=subprocess.DEVNULL)
 
     med = {name: [statistics.median(r[i] for r in runs) for i in range(3)] for name, runs in got.items()}
-    client, yard, tray = med["velBox /regstart"], med["yardstick"], med["bare tray"]
-    rows = [
-        (f"CPU, first {WINDOW:.0f} s", lambda v: f"{v:.0f} ms", 0, "Low < 300 ms, High > 1 s"),
-        ("DLL files mapped", lambda v: f"{v / 1048576:.1f} MiB", 1, ""),
-        (f"private memory at {WINDOW:.0f} s", lambda v: f"{v / 1024:.1f} MiB", 2, ""),
-    ]
-    head = ("log-on start (median of %d)" % args.runs, "velBox", "yardstick", "ratio", "bare tray", "ratio",
-            "goal", "Windows")
-    table = [head]
-    for label, fmt, i, windows in rows:
-        table.append((label, fmt(client[i]), fmt(yard[i]), f"{client[i] / yard[i]:.2f}", fmt(tray[i]),
-                      f"{client[i] / tray[i]:.2f}", "<= 1.2", windows))
-    tb, tv = statistics.median(shown["bare"]), statistics.median(shown["velBox"])
-    table.append((f"shown start to window (median of {args.runs})", f"{tv * 1000:.0f} ms", "", "",
-                  f"bare window {tb * 1000:.0f} ms", f"{tv / tb:.2f}", "<= 1.2", ""))
-    widths = [max(len(r[i]) for r in table) for i in range(len(head))]
+    shown_med = {name: statistics.median(times) for name, times in shown.items()}
+    table = logon_table("velBox", med["velBox /regstart"], med, shown_med["velBox"], shown_med, args.runs)
+    if args.before:
+        table += logon_table("before", med["before /regstart"], med, shown_med["before"], shown_med, args.runs)[1:]
+    widths = [max(len(r[i]) for r in table) for i in range(len(table[0]))]
     for n, r in enumerate(table):
         print("| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |")
         if n == 0:
@@ -140,6 +140,26 @@ def main():
         for name, runs in got.items()))
     print(f"Wine: {subprocess.run(['wine', '--version'], capture_output=True, text=True).stdout.strip()}")
     return 0
+
+
+def logon_table(name, client, med, shown_client, shown_med, runs):
+    """The table's head and the rows of one client against the yardsticks."""
+    yard, tray = med["yardstick"], med["bare tray"]
+    rows = [
+        (f"CPU, first {WINDOW:.0f} s", lambda v: f"{v:.0f} ms", 0, "Low < 300 ms, High > 1 s"),
+        ("DLL files mapped", lambda v: f"{v / 1048576:.1f} MiB", 1, ""),
+        (f"private memory at {WINDOW:.0f} s", lambda v: f"{v / 1024:.1f} MiB", 2, ""),
+    ]
+    head = (f"log-on start (median of {runs})", "client", "yardstick", "ratio", "bare tray", "ratio", "goal",
+            "Windows")
+    table = [head]
+    for label, fmt, i, windows in rows:
+        table.append((f"{name}: {label}", fmt(client[i]), fmt(yard[i]), f"{client[i] / yard[i]:.2f}", fmt(tray[i]),
+                      f"{client[i] / tray[i]:.2f}", "<= 1.2", windows))
+    tb = shown_med["bare"]
+    table.append((f"{name}: shown start to window", f"{shown_client * 1000:.0f} ms", "", "",
+                  f"bare window {tb * 1000:.0f} ms", f"{shown_client / tb:.2f}", "<= 1.2", ""))
+    return table
 
 
 if __name__ == "__main__":
