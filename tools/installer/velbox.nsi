@@ -995,8 +995,11 @@ Section "${PRODUCT}"
   Call WriteAppsListValues
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
-  ; The installation again: what an uninstall marked here no longer holds.
+  ; The installation again: what an uninstall marked here no longer holds
+  ; (no news for the user either).
+  SetDetailsPrint none
   Delete "$INSTDIR\${REMOVED_MARK}"
+  SetDetailsPrint both
 
   ; A client that had to be ended comes back as it was: shown, or hidden in
   ; the tray as at log-on.
