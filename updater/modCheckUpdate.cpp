@@ -152,13 +152,6 @@ class BufferedFile {
   std::vector<char> buf_;
 };
 
-// Opened for reading only and shared for reading only: while it is open
-// nobody can change or replace the file.
-win::UniqueFile OpenHeld(const std::wstring& path) {
-  return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-}
-
 // Whether the installer open on `file` may be started: not empty, of the
 // announced size and, with a key, of the signed hash.
 bool IsUsable(HANDLE file) {
@@ -298,13 +291,24 @@ bool OfferAccepted() { return PublicKey.empty() || bOfferSigned; }
 
 // --- download and launch -----------------------------------------------------
 
-bool DownFileExists() {
-  if (!updatelogic::IsPlainFileName(win::U(ExeName))) return false;
-  const std::wstring path = InstallerPath();
-  if (!win::IsNormalFile(path)) return false;
-  const win::UniqueFile file = OpenHeld(path);
-  return file && IsUsable(file.get());
+namespace {
+
+// The installer in the held download folder, opened for reading and held
+// against changes, when it is there to be started: a plain file, neither
+// hidden nor system (those count as absent), and usable.
+win::UniqueFile HeldInstaller(const win::HeldFolder& dir) {
+  if (!dir || !updatelogic::IsPlainFileName(win::U(ExeName))) return {};
+  win::UniqueFile file = dir.OpenPlainFile(ExeName, GENERIC_READ, true);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !::GetFileInformationByHandle(file.get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) || !IsUsable(file.get()))
+    file.reset();
+  return file;
 }
+
+}  // namespace
+
+bool DownFileExists() { return static_cast<bool>(HeldInstaller(HoldDownDir(false))); }
 
 namespace {
 
@@ -431,17 +435,12 @@ bool ProductInstalled() {
 }
 
 bool LaunchDownFile(HWND owner) {
-  if (!ProductInstalled() || !updatelogic::IsPlainFileName(win::U(ExeName))) return false;
+  if (!ProductInstalled()) return false;
   // The folder and the file are held from the check until the shell has
   // started it: neither can be swapped or changed meanwhile.
   const win::HeldFolder dir = HoldDownDir(false);
-  const win::UniqueFile held = dir ? dir.OpenPlainFile(ExeName, GENERIC_READ) : win::UniqueFile();
-  // Nothing complete (or not the signed installer) to start; a hidden or
-  // system file counts as absent, as in DownFileExists.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!held || !::GetFileInformationByHandle(held.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) || !IsUsable(held.get()))
-    return false;
+  const win::UniqueFile held = HeldInstaller(dir);
+  if (!held) return false;  // nothing complete (or not the signed installer) to start
   const HINSTANCE r = ::ShellExecuteW(owner, L"open", InstallerPath().c_str(), nullptr, nullptr, SW_SHOW);
   return reinterpret_cast<INT_PTR>(r) > 32;
 }

@@ -105,8 +105,9 @@ UniqueFile HeldFolder::OpenRelative(const std::wstring& name, ACCESS_MASK access
   return UniqueFile(status >= 0 && h ? h : INVALID_HANDLE_VALUE);
 }
 
-UniqueFile HeldFolder::OpenPlainFile(const std::wstring& name, ACCESS_MASK access) const {
-  UniqueFile f = OpenRelative(name, access | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
+UniqueFile HeldFolder::OpenPlainFile(const std::wstring& name, ACCESS_MASK access, bool denyWrites) const {
+  UniqueFile f = OpenRelative(name, access | FILE_READ_ATTRIBUTES,
+                              denyWrites ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
                               FILE_OPEN_REPARSE_POINT);
   if (!f) return f;
   FILE_ATTRIBUTE_TAG_INFO tag;

@@ -37,8 +37,8 @@ class HeldFolder {
   // plain file: a regular file, no reparse point, one link only, on the
   // folder's volume and resolved to the folder itself. `access` is what the
   // caller needs besides reading the attributes; nobody may delete or
-  // rename it while it is open.
-  UniqueFile OpenPlainFile(const std::wstring& name, ACCESS_MASK access) const;
+  // rename it while it is open, nor, with `denyWrites`, change it.
+  UniqueFile OpenPlainFile(const std::wstring& name, ACCESS_MASK access, bool denyWrites = false) const;
 
   // Makes the new file `name` in the folder for writing (and, for a rename
   // or delete through it, with delete access); fails when the name exists.
