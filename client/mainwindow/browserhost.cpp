@@ -6,7 +6,6 @@
 #include <ocidl.h>
 #include <oleidl.h>
 
-#include <map>
 #include <new>
 #include <optional>
 #include <utility>
@@ -279,7 +278,7 @@ class BrowserHost::Impl final : public comevents::SinkReceiver {
   // The window's address, read again whenever a navigation may have shown
   // a page: a redirect raises no BeforeNavigate2 at its new address.
   void Judge() {
-    if (!guard_ || !browser_ || returnTimer_) return;
+    if (!guard_ || !browser_ || returning_) return;
     const pageguard::Step step = guard_->Shown(win::U(LocationURL()));
     if (!step.leave) return;
     auto browser = win::ComPtr<IWebBrowser2>::Retain(browser_.get());
@@ -288,36 +287,24 @@ class BrowserHost::Impl final : public comevents::SinkReceiver {
     goTo_ = win::W(step.go);
     blank_ = step.blank;
     // The way back starts once the engine has finished this event and the
-    // ones it already queued for the page that is left.
-    returnTimer_ = ::SetTimer(nullptr, 0, 0, &Impl::ReturnTimerProc);
-    if (returnTimer_) {
-      Returns()[returnTimer_] = this;
-    } else {
-      GoBack();
-    }
+    // ones it already queued for the page that is left: on a timer of the
+    // control's window whose id is this host.
+    returning_ = ::SetTimer(parent_, TimerId(), 0, &Impl::ReturnTimerProc) != 0;
+    if (!returning_) GoBack();
   }
 
-  // Thread timers of the ways back; one user-interface thread.
-  static std::map<UINT_PTR, Impl*>& Returns() {
-    static std::map<UINT_PTR, Impl*> returns;
-    return returns;
-  }
-
-  static void CALLBACK ReturnTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-    ::KillTimer(nullptr, id);
-    auto found = Returns().find(id);
-    if (found == Returns().end()) return;
-    Impl* impl = found->second;
-    Returns().erase(found);
-    impl->returnTimer_ = 0;
+  static void CALLBACK ReturnTimerProc(HWND window, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(window, id);
+    Impl* impl = reinterpret_cast<Impl*>(id);
+    impl->returning_ = false;
     impl->GoBack();
   }
 
+  UINT_PTR TimerId() const { return reinterpret_cast<UINT_PTR>(this); }
+
   void CancelReturn() {
-    if (!returnTimer_) return;
-    ::KillTimer(nullptr, returnTimer_);
-    Returns().erase(returnTimer_);
-    returnTimer_ = 0;
+    if (returning_) ::KillTimer(parent_, TimerId());
+    returning_ = false;
   }
 
   void GoBack() {
@@ -359,7 +346,7 @@ class BrowserHost::Impl final : public comevents::SinkReceiver {
   HWND parent_ = nullptr;
   std::optional<pageguard::Guard> guard_;
   bool ownPending_ = false;  // the next top-level BeforeNavigate2 is the host's own Navigate
-  UINT_PTR returnTimer_ = 0;
+  bool returning_ = false;  // the way back waits for its timer
   std::wstring goTo_;
   bool blank_ = false;
   win::ComPtr<BrowserSite> site_;
